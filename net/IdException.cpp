@@ -1,0 +1,39 @@
+#include "IdException.h"
+
+#include "IdGlobal.h"
+
+#include <cstring>
+
+EIdInvalidServiceName::EIdInvalidServiceName(const std::string& service)
+    : EIdException(Id::Format(Pattern, service.c_str())) {}
+
+EIdCanNotBindPortInRange::EIdCanNotBindPortInRange(int32_t min, int32_t max)
+    : EIdSocketHandleError(Id::Format(Pattern, min, max)) {}
+
+EIdInvalidPortRange::EIdInvalidPortRange(int32_t min, int32_t max)
+    : EIdSocketHandleError(Id::Format(Pattern, min, max)) {}
+
+EIdFileNotFound::EIdFileNotFound(const std::string& fileName)
+    : EIdTCPConnectionError(Id::Format(Pattern, fileName.c_str())) {}
+
+namespace {
+
+// The operating system's own text for an error code; strerror_r keeps it thread-safe.
+std::string SystemErrorText(uint32_t code) {
+    char buffer[256] = {};
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    return text ? text : "";
+}
+
+} // namespace
+
+EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError)
+    : EIdWS2StubError(std::move(title), systemError,
+                      systemError != 0 ? SystemErrorText(systemError) : std::string()) {}
+
+EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError,
+                                 std::string systemMessage)
+    : EIdException(systemError != 0 ? title + ": " + systemMessage : title),
+      FSystemError(systemError), FSystemErrorMessage(std::move(systemMessage)),
+      FTitle(std::move(title)) {}

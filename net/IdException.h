@@ -1,0 +1,149 @@
+// The transport's exception classes and their fixed message texts.
+//
+// Every failure of the transport reaches its caller as one of these. The texts below are the
+// ones users and callers see and compare; keep them character for character.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+class EIdException : public std::exception {
+public:
+    explicit EIdException(std::string message) : FMessage(std::move(message)) {}
+    const char* what() const noexcept override { return FMessage.c_str(); }
+    const std::string& Message() const noexcept { return FMessage; }
+
+private:
+    std::string FMessage;
+};
+
+// Declares a class whose whole content is its base and, when given, its one fixed text.
+#define ID_EXCEPTION_BASE(Name, Base)                                                              \
+    class Name : public Base {                                                                     \
+    public:                                                                                        \
+        using Base::Base;                                                                          \
+    }
+#define ID_EXCEPTION_TEXT(Name, Base, Text)                                                        \
+    class Name : public Base {                                                                     \
+    public:                                                                                        \
+        static constexpr const char* DefaultText = Text;                                           \
+        Name() : Base(Text) {}                                                                     \
+        explicit Name(std::string message) : Base(std::move(message)) {}                           \
+    }
+
+// Reports an expected end (a peer that closed) rather than a fault.
+ID_EXCEPTION_BASE(EIdSilentException, EIdException);
+ID_EXCEPTION_TEXT(EIdConnClosedGracefully, EIdSilentException, "Connection Closed Gracefully.");
+ID_EXCEPTION_TEXT(EIdAlreadyConnected, EIdException, "Already connected.");
+ID_EXCEPTION_TEXT(EIdClosedSocket, EIdException, "Disconnected.");
+ID_EXCEPTION_TEXT(EIdReadTimeout, EIdException, "Read Timeout");
+ID_EXCEPTION_TEXT(EIdReadLnMaxLineLengthExceeded, EIdException, "Max line length exceeded.");
+ID_EXCEPTION_TEXT(EIdConnectTimeout, EIdException, "Connect timed out.");
+// Carries the text of the error that the connect thread caught.
+ID_EXCEPTION_BASE(EIdConnectException, EIdException);
+ID_EXCEPTION_TEXT(EIdInvalidSocket, EIdException, "Cannot allocate socket.");
+
+class EIdInvalidServiceName : public EIdException {
+public:
+    static constexpr const char* Pattern = "%s is not a valid service.";
+    explicit EIdInvalidServiceName(const std::string& service);
+};
+
+class EIdProtocolReplyError : public EIdException {
+public:
+    EIdProtocolReplyError(int32_t replyErrorCode, std::string text)
+        : EIdException(std::move(text)), FReplyErrorCode(replyErrorCode) {}
+    int32_t ReplyErrorCode() const noexcept { return FReplyErrorCode; }
+
+private:
+    int32_t FReplyErrorCode;
+};
+
+// A failed socket call: the Winsock-numbered code and "Socket Error # %d\r\n%s".
+class EIdSocketError : public EIdException {
+public:
+    static constexpr const char* Pattern = "Socket Error # %d\r\n%s";
+    EIdSocketError(int32_t lastError, std::string text)
+        : EIdException(std::move(text)), FLastError(lastError) {}
+    int32_t LastError() const noexcept { return FLastError; }
+
+private:
+    int32_t FLastError;
+};
+
+// Socket library loading and binding. The text is the title, or "title: system text" when
+// a system code is given.
+class EIdWS2StubError : public EIdException {
+public:
+    EIdWS2StubError(std::string title, uint32_t systemError);
+    uint32_t SystemError() const noexcept { return FSystemError; }
+    const std::string& SystemErrorMessage() const noexcept { return FSystemErrorMessage; }
+    const std::string& Title() const noexcept { return FTitle; }
+
+private:
+    EIdWS2StubError(std::string title, uint32_t systemError, std::string systemMessage);
+    uint32_t FSystemError;
+    std::string FSystemErrorMessage;
+    std::string FTitle;
+};
+
+ID_EXCEPTION_BASE(EIdStackError, EIdException);
+ID_EXCEPTION_TEXT(EIdStackInitializationFailed, EIdStackError, "Winsock Initialization Error.");
+ID_EXCEPTION_TEXT(EIdStackSetSizeExceeded, EIdStackError, "Set Size Exceeded.");
+
+ID_EXCEPTION_BASE(EIdSocketHandleError, EIdException);
+ID_EXCEPTION_TEXT(EIdCouldNotBindSocket, EIdSocketHandleError,
+                  "Could not bind socket. Address and port are already in use.");
+
+class EIdCanNotBindPortInRange : public EIdSocketHandleError {
+public:
+    static constexpr const char* Pattern = "Can not bind in port range (%d - %d)";
+    EIdCanNotBindPortInRange(int32_t min, int32_t max);
+};
+
+class EIdInvalidPortRange : public EIdSocketHandleError {
+public:
+    static constexpr const char* Pattern = "Invalid Port Range (%d - %d)";
+    EIdInvalidPortRange(int32_t min, int32_t max);
+};
+
+ID_EXCEPTION_BASE(EIdTCPConnectionError, EIdException);
+ID_EXCEPTION_TEXT(EIdNotEnoughDataInBuffer, EIdTCPConnectionError, "Not enough data in buffer.");
+ID_EXCEPTION_TEXT(EIdNoDataToRead, EIdTCPConnectionError, "No data to read.");
+ID_EXCEPTION_TEXT(EIdNotConnected, EIdTCPConnectionError, "Not Connected");
+
+class EIdFileNotFound : public EIdTCPConnectionError {
+public:
+    static constexpr const char* Pattern = "File \"%s\" not found";
+    explicit EIdFileNotFound(const std::string& fileName);
+};
+
+ID_EXCEPTION_BASE(EIdThreadException, EIdException);
+ID_EXCEPTION_TEXT(EIdThreadTerminateAndWaitFor, EIdThreadException,
+                  "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
+
+// SOCKS negotiation failures.
+ID_EXCEPTION_BASE(EIdSocksError, EIdException);
+ID_EXCEPTION_TEXT(EIdSocksRequestFailed, EIdSocksError, "Request rejected or failed.");
+ID_EXCEPTION_TEXT(EIdSocksRequestServerFailed, EIdSocksError,
+                  "Request rejected because SOCKS server cannot connect.");
+ID_EXCEPTION_TEXT(EIdSocksRequestIdentFailed, EIdSocksError,
+                  "Request rejected because the client program and identd report different "
+                  "user-ids.");
+ID_EXCEPTION_TEXT(EIdSocksUnknownError, EIdSocksError, "Unknown socks error.");
+ID_EXCEPTION_TEXT(EIdSocksServerRespondError, EIdSocksError, "Socks server did not respond.");
+ID_EXCEPTION_TEXT(EIdSocksAuthMethodError, EIdSocksError, "Invalid socks authentication method.");
+ID_EXCEPTION_TEXT(EIdSocksAuthError, EIdSocksError, "Authentication error to socks server.");
+ID_EXCEPTION_TEXT(EIdSocksServerGeneralError, EIdSocksError, "General SOCKS server failure.");
+ID_EXCEPTION_TEXT(EIdSocksServerPermissionError, EIdSocksError,
+                  "Connection not allowed by ruleset.");
+ID_EXCEPTION_TEXT(EIdSocksServerNetUnreachableError, EIdSocksError, "Network unreachable.");
+ID_EXCEPTION_TEXT(EIdSocksServerHostUnreachableError, EIdSocksError, "Host unreachable.");
+ID_EXCEPTION_TEXT(EIdSocksServerConnectionRefusedError, EIdSocksError, "Connection refused.");
+ID_EXCEPTION_TEXT(EIdSocksServerTTLExpiredError, EIdSocksError, "TTL expired.");
+ID_EXCEPTION_TEXT(EIdSocksServerCommandError, EIdSocksError, "Command not supported.");
+ID_EXCEPTION_TEXT(EIdSocksServerAddressError, EIdSocksError, "Address type not supported.");
+
+#undef ID_EXCEPTION_BASE
+#undef ID_EXCEPTION_TEXT

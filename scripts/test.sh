@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build, an AddressSanitizer + UndefinedBehaviorSanitizer
+# build, and a ThreadSanitizer build of the transport. Fails on any failure or sanitizer report.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+"$root/scripts/deps.sh"
+
+echo "== Layering: no Qt under net/ or irc/"
+if grep -rn -E '#\s*include\s*[<"]Q' net irc; then
+    echo "net/ and irc/ must not include Qt" >&2
+    exit 1
+fi
+
+echo "== Formatting"
+git ls-files '*.h' '*.cpp' | xargs -r clang-format --dry-run --Werror
+
+jobs=$(nproc)
+run_suite() {
+    local dir=$1
+    shift
+    echo "== Build $dir"
+    "$root/scripts/build.sh" "$dir" "$@"
+    echo "== Test $dir"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run_suite build
+run_suite build-asan -DBRISAL_SANITIZE=address
+# The window is single-threaded; ThreadSanitizer covers the layers with worker threads.
+run_suite build-tsan -DBRISAL_SANITIZE=thread -DBRISAL_BUILD_APP=OFF
+echo "== All suites passed"
