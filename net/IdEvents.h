@@ -32,7 +32,8 @@ enum TWorkMode { wmRead, wmWrite };
 using TNotifyEvent = std::function<void(TIdComponent* Sender)>;
 using TIdStatusEvent =
     std::function<void(TIdComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
-using TWorkEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
+using TWorkEvent =
+    std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
 using TWorkBeginEvent =
     std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
 using TWorkEndEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode)>;
@@ -40,7 +41,8 @@ using TIdInterceptNotifyEvent = std::function<void(TIdConnectionIntercept* ASend
 using TIdInterceptStreamEvent =
     std::function<void(TIdConnectionIntercept* ASender, TIdSimpleBuffer* AStream)>;
 using TIdBytesRemovedEvent = std::function<void(TIdSimpleBuffer* ASender, int32_t ABytes)>;
-using TIdExceptionThreadEvent = std::function<void(TIdThread* AThread, const std::exception& AException)>;
+using TIdExceptionThreadEvent =
+    std::function<void(TIdThread* AThread, const std::exception& AException)>;
 using TIdNotifyThreadEvent = std::function<void(TIdThread* AThread)>;
 
 // Raises an event if it is bound. Callers that would build an argument only for the event

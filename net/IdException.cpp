@@ -32,8 +32,7 @@ EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError)
     : EIdWS2StubError(std::move(title), systemError,
                       systemError != 0 ? SystemErrorText(systemError) : std::string()) {}
 
-EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError,
-                                 std::string systemMessage)
+EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError, std::string systemMessage)
     : EIdException(systemError != 0 ? title + ": " + systemMessage : title),
       FSystemError(systemError), FSystemErrorMessage(std::move(systemMessage)),
       FTitle(std::move(title)) {}
