@@ -1,0 +1,31 @@
+// What a connection needs of its transport. TIdIOHandlerSocket implements it on a socket.
+#pragma once
+
+#include "IdComponent.h"
+
+#include <cstdint>
+#include <string>
+
+class TIdIOHandler : public TIdComponent {
+public:
+    TIdIOHandler() = default;
+    // Destroying a handler closes it first. Subclasses whose Close needs their own fields
+    // call Close in their own destructor as well, since the base runs after they are gone.
+    ~TIdIOHandler() override;
+
+    virtual void AfterAccept() {}
+    virtual void Close() {}
+    virtual void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                               int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                               int32_t ATimeout) {
+        (void)AHost, (void)APort, (void)ABoundIP, (void)ABoundPort, (void)ABoundPortMin,
+            (void)ABoundPortMax, (void)ATimeout;
+    }
+    virtual bool Connected() = 0;
+    virtual void Open() {}
+    virtual bool Readable(int32_t AMSec) = 0;
+    // Raw results: bytes moved, 0 when the peer closed (Recv), -1 on a socket error whose
+    // code the stack's LastSocketError gives on this thread.
+    virtual int32_t Recv(void* ABuf, int32_t ALen) = 0;
+    virtual int32_t Send(const void* ABuf, int32_t ALen) = 0;
+};

@@ -1,0 +1,115 @@
+// The socket stack: every socket operation the transport needs, behind one object.
+//
+// TIdStack declares the operations and adds the shared ones (error check, socket creation,
+// host resolution, dotted-address test). TIdStackPosix implements them over the BSD calls.
+// One instance, ActiveStack, serves the whole process; it exists while at least one
+// TIdComponent exists. Raw results are the platform call's own (-1 on failure, the code then
+// available from LastSocketError on the same thread), returned unchecked.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+using TIdStackSocketHandle = int32_t;
+inline constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+inline constexpr int32_t Id_SOCKET_ERROR = -1;
+
+inline constexpr int32_t Id_PF_INET = 2; // IPv4
+inline constexpr int32_t Id_SOCK_STREAM = 1;
+inline constexpr int32_t Id_SOCK_DGRAM = 2;
+inline constexpr int32_t Id_IPPROTO_TCP = 6;
+inline constexpr int32_t Id_TCP_NODELAY = 1;
+inline constexpr int32_t Id_SD_Send = 1; // shutdown: no more sends
+inline constexpr int32_t Id_SD_Both = 2; // shutdown: both directions
+
+using TIdInAddr = std::array<uint8_t, 4>; // an IPv4 address in memory (network) order
+using TIdSocketHandles = std::vector<TIdStackSocketHandle>;
+using TIdStrings = std::vector<std::string>;
+
+class TIdStack {
+public:
+    TIdStack();
+    virtual ~TIdStack();
+    TIdStack(const TIdStack&) = delete;
+    TIdStack& operator=(const TIdStack&) = delete;
+
+    virtual void PopulateLocalAddresses() = 0;
+    virtual std::string LocalAddress();
+    virtual const TIdStrings& LocalAddresses();
+    virtual TIdStackSocketHandle Accept(TIdStackSocketHandle ASocket, std::string& VIP,
+                                        int32_t& VPort) = 0;
+    virtual int32_t Bind(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
+                         int32_t APort) = 0;
+    virtual int32_t CloseSocket(TIdStackSocketHandle ASocket) = 0;
+    virtual int32_t Connect(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
+                            int32_t APort) = 0;
+    virtual std::string HostByName(const std::string& AHostName) = 0;
+    virtual std::string LocalHostName() = 0;
+    virtual std::string HostByAddress(const std::string& AAddress) = 0;
+    virtual int32_t ServicePort(const std::string& AService) = 0;
+    virtual TIdStrings PortServices(int32_t APort) = 0;
+    virtual uint16_t HToNS(uint16_t AHostShort) = 0;
+    virtual int32_t Listen(TIdStackSocketHandle ASocket, int32_t ABacklog) = 0;
+    virtual uint16_t NToHS(uint16_t ANetShort) = 0;
+    virtual uint32_t HToNL(uint32_t AHostLong) = 0;
+    virtual uint32_t NToHL(uint32_t ANetLong) = 0;
+    virtual int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ABufferLength,
+                         int32_t AFlags) = 0;
+    virtual int32_t RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
+                             int32_t AFlags, std::string& VIP, int32_t& VPort) = 0;
+    // Each given list is replaced by the handles that are ready; a null list is an empty set.
+    // More than 64 handles in a list raise EIdStackSetSizeExceeded. ATimeout is milliseconds
+    // or TimeoutInfinite. Result: ready count, 0 on time-out, -1 on failure.
+    virtual int32_t Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
+                           TIdSocketHandles* AExceptList, int32_t ATimeout) = 0;
+    virtual int32_t Send(TIdStackSocketHandle ASocket, const void* ABuffer, int32_t ABufferLength,
+                         int32_t AFlags) = 0;
+    virtual int32_t SendTo(TIdStackSocketHandle ASocket, const void* ABuffer, int32_t ABufferLength,
+                           int32_t AFlags, const std::string& AIP, int32_t APort) = 0;
+    virtual int32_t SetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
+                               const void* AOptVal, int32_t AOptLen) = 0;
+    virtual TIdStackSocketHandle Socket(int32_t AFamily, int32_t AStruct, int32_t AProtocol) = 0;
+    virtual int32_t Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) = 0;
+    virtual std::string TranslateSocketErrorMsg(int32_t AErr);
+    virtual int32_t LastSocketError() = 0;
+    virtual void PeerName(TIdStackSocketHandle ASocket, int32_t& VFamily, std::string& VIP,
+                          int32_t& VPort) = 0;
+    virtual void SockName(TIdStackSocketHandle ASocket, int32_t& VFamily, std::string& VIP,
+                          int32_t& VPort) = 0;
+    virtual int32_t GetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
+                               void* AOptVal, int32_t& VOptLen) = 0;
+    virtual std::string AddressToString(const TIdInAddr& AAddr);
+    virtual TIdInAddr StringToAddress(const std::string& AText);
+
+    // False when AResult is not -1. Otherwise stores this thread's LastSocketError in
+    // LastError and returns true if the code is in AIgnore, else raises EIdSocketError.
+    bool CheckForSocketError(int32_t AResult, std::initializer_list<int32_t> AIgnore = {});
+    [[noreturn]] void RaiseSocketError(int32_t AErr);
+    TIdStackSocketHandle NewSocketHandle(int32_t ASocketType, int32_t AProtocol);
+    std::string ResolveHostName(const std::string& AHost);
+    bool IsDottedAddress(const std::string& AText);
+
+    // The code stored by this thread's last failing CheckForSocketError. Kept per thread, so
+    // a check on the reader thread cannot overwrite the value the window's thread reads.
+    int32_t LastError() const;
+
+protected:
+    TIdStrings FLocalAddresses;
+};
+
+// Splits AText at the first ADelim: returns what stands before it and, when ADelete, leaves
+// what follows it in AText. Not found: returns all of AText and, when ADelete, empties it.
+std::string FetchToken(std::string& AText, const std::string& ADelim = " ", bool ADelete = true,
+                       bool ACaseSensitive = true);
+
+// The process's one stack, or null while no TIdComponent exists.
+TIdStack* ActiveStack();
+
+// Creates the stack instance for ActiveStack; TIdStackPosix's factory from process start.
+using TIdStackClass = std::unique_ptr<TIdStack> (*)();
+TIdStackClass StackClass();
+void SetStackClass(TIdStackClass AClass);
