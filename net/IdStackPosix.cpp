@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -140,6 +141,31 @@ bool TranslateOption(int32_t& level, int32_t& option) {
     return false;
 }
 
+struct AddrInfoFree {
+    void operator()(addrinfo* ai) const { freeaddrinfo(ai); }
+};
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+// The IPv4 addresses of a name; failures raise the resolver's code through the check.
+AddrInfoPtr LookUp(TIdStack& stack, const std::string& name) {
+    if (HasZeroByte(name)) {
+        stack.CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address rather than one per socket type
+    addrinfo* result = nullptr;
+    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    if (rc != 0) {
+        stack.CheckForSocketError(Fail(ResolverError(rc)));
+    }
+    return AddrInfoPtr(result);
+}
+
+std::string AddressOf(const addrinfo* ai) {
+    return InAddrToString(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr);
+}
+
 template <typename Call> auto RetryOnInterrupt(Call call) {
     for (;;) {
         const auto result = call();
@@ -166,19 +192,10 @@ TIdStackPosix::~TIdStackPosix() = default;
 
 void TIdStackPosix::PopulateLocalAddresses() {
     FLocalAddresses.clear();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address rather than one per socket type
-    addrinfo* result = nullptr;
-    const int rc = getaddrinfo(LocalHostName().c_str(), nullptr, &hints, &result);
-    if (rc != 0) {
-        CheckForSocketError(Fail(ResolverError(rc)));
+    const AddrInfoPtr result = LookUp(*this, LocalHostName());
+    for (const addrinfo* ai = result.get(); ai != nullptr; ai = ai->ai_next) {
+        FLocalAddresses.push_back(AddressOf(ai));
     }
-    for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
-        FLocalAddresses.push_back(
-            InAddrToString(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr));
-    }
-    freeaddrinfo(result);
 }
 
 TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle ASocket, std::string& VIP,
@@ -245,23 +262,8 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
 }
 
 std::string TIdStackPosix::HostByName(const std::string& AHostName) {
-    if (HasZeroByte(AHostName)) {
-        CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    const int rc = getaddrinfo(AHostName.c_str(), nullptr, &hints, &result);
-    if (rc != 0) {
-        CheckForSocketError(Fail(ResolverError(rc)));
-    }
-    std::string address;
-    if (result != nullptr) {
-        address = InAddrToString(reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr);
-    }
-    freeaddrinfo(result);
-    return address;
+    const AddrInfoPtr result = LookUp(*this, AHostName);
+    return result ? AddressOf(result.get()) : std::string();
 }
 
 std::string TIdStackPosix::LocalHostName() {

@@ -199,15 +199,6 @@ TEST_F(StackTest, ServicePortReadsServiceNamesAndNumbers) {
     EXPECT_TRUE(Stack.PortServices(65000).empty());
 }
 
-TEST_F(StackTest, ByteOrderConversionsInvertEachOther) {
-    EXPECT_EQ(Stack.NToHS(Stack.HToNS(0x1234)), 0x1234);
-    EXPECT_EQ(Stack.NToHL(Stack.HToNL(0x12345678u)), 0x12345678u);
-    const uint16_t net = Stack.HToNS(0x0102);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&net);
-    EXPECT_EQ(bytes[0], 1); // network order: most significant byte first
-    EXPECT_EQ(bytes[1], 2);
-}
-
 TEST_F(StackTest, LocalNamesAndReverseLookup) {
     EXPECT_FALSE(Stack.LocalHostName().empty());
     EXPECT_TRUE(Stack.IsDottedAddress(Stack.LocalAddress()));
