@@ -37,7 +37,9 @@ void TIdMainThreadQueue::Synchronize(const TCall& ACall, const void* AOwner) {
         ACall();
         return;
     }
-    TEntry entry{&ACall, AOwner, false, nullptr};
+    // A copy the window's thread shares: a call released by DiscardPending keeps running
+    // after its worker (and the worker's own function object) is gone.
+    TEntry entry{std::make_shared<const TCall>(ACall), AOwner, false, nullptr};
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FMainThread.load(std::memory_order_acquire) == std::thread::id()) {
@@ -78,6 +80,8 @@ size_t TIdMainThreadQueue::ProcessPending() {
     size_t ran = 0;
     while (ran < limit) {
         TEntry* entry;
+        std::shared_ptr<const TCall> call;
+        size_t slot;
         {
             std::lock_guard<std::mutex> lock(FMutex);
             // A nested drain inside an earlier call may have taken the rest already.
@@ -87,16 +91,26 @@ size_t TIdMainThreadQueue::ProcessPending() {
             // Taken off before it runs: a nested drain must not see it again.
             entry = FPending.front();
             FPending.pop_front();
+            call = entry->Call;
+            slot = FRunning.size();
+            FRunning.push_back({entry, false});
         }
         std::exception_ptr error;
         try {
-            (*entry->Call)();
+            (*call)();
         } catch (...) {
             error = std::current_exception();
         }
         {
             std::lock_guard<std::mutex> lock(FMutex);
-            Complete(entry, std::move(error));
+            // Nested drains have popped their own slots by now, so ours is the last one.
+            const bool released = FRunning[slot].Released;
+            FRunning.pop_back();
+            // A released entry's worker has returned and its entry is gone: only the
+            // slot says so, the entry itself must not be touched.
+            if (!released) {
+                Complete(entry, std::move(error));
+            }
         }
         FCallDone.notify_all();
         ++ran;
@@ -108,14 +122,25 @@ size_t TIdMainThreadQueue::DiscardPending(const void* AOwner) {
     size_t discarded = 0;
     {
         std::lock_guard<std::mutex> lock(FMutex);
-        auto keep = std::stable_partition(FPending.begin(), FPending.end(), [AOwner](TEntry* e) {
-            return AOwner != nullptr && e->Owner != AOwner;
-        });
+        const auto matches = [AOwner](const TEntry* e) {
+            return AOwner == nullptr || e->Owner == AOwner;
+        };
+        auto keep = std::stable_partition(FPending.begin(), FPending.end(),
+                                          [&matches](TEntry* e) { return !matches(e); });
         for (auto it = keep; it != FPending.end(); ++it) {
             Complete(*it, std::make_exception_ptr(EIdSyncCallDiscarded()));
             ++discarded;
         }
         FPending.erase(keep, FPending.end());
+        // Calls already running further down this thread's stack (a nested event loop inside
+        // them got us here): they run on to their end, but their workers stop waiting now.
+        for (TRunning& running : FRunning) {
+            if (!running.Released && matches(running.Entry)) {
+                Complete(running.Entry, std::make_exception_ptr(EIdSyncCallDiscarded()));
+                running.Released = true;
+                ++discarded;
+            }
+        }
     }
     if (discarded > 0) {
         FCallDone.notify_all();

@@ -14,7 +14,10 @@
 // Re-entry: a call may open a nested event loop (a modal message box) that drains the queue
 // again. A call is taken off the queue before it runs, so a nested drain runs the calls posted
 // after it, in order, and never runs the current one a second time; its worker stays blocked
-// until the outer call returns.
+// until the outer call returns. That matters when the nested loop destroys the worker's owner:
+// waiting there with ProcessPendingUntil for that worker cannot end (its call is below us on
+// the stack), so such a wait uses DiscardPendingUntil, which releases the worker of a call
+// that is still running.
 #pragma once
 
 #include "IdException.h"
@@ -24,8 +27,10 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // A synchronized call that the window's thread dropped without running it.
 class EIdSyncCallDiscarded : public EIdThreadException {
@@ -87,7 +92,11 @@ public:
     size_t ProcessPending();
 
     // Any thread. Fails the pending calls tagged AOwner (all when null) with
-    // EIdSyncCallDiscarded without running them; returns how many.
+    // EIdSyncCallDiscarded without running them; returns how many. A matching call that is
+    // already running (this is called from a nested event loop inside it) runs on to its end,
+    // but its worker is released at once with the same exception, and what the call throws
+    // is dropped: the window's thread can then wait for that worker without a deadlock. The
+    // rest of such a call must not touch the worker's state (it may be gone).
     size_t DiscardPending(const void* AOwner = nullptr);
 
     // Window's thread only. Waits until AFinished() holds, running the calls workers post in
@@ -108,7 +117,7 @@ public:
 
 private:
     struct TEntry {
-        const TCall* Call;
+        std::shared_ptr<const TCall> Call;
         const void* Owner;
         bool Done = false;
         std::exception_ptr Error;
@@ -122,8 +131,15 @@ private:
     mutable std::mutex FMutex;
     std::condition_variable FCallDone; // workers wait here for their entry
     std::condition_variable FChanged;  // the window's thread waits here in the *Until calls
-    std::deque<TEntry*> FPending;      // entries live on their blocked worker's stack
-    unsigned FChangeCount = 0;         // bumped by posts and Wake()
+    // A call taken off the queue and running now; Released once its worker was let go.
+    struct TRunning {
+        TEntry* Entry;
+        bool Released;
+    };
+
+    std::deque<TEntry*> FPending;   // entries live on their blocked worker's stack
+    std::vector<TRunning> FRunning; // innermost (most nested) last
+    unsigned FChangeCount = 0;      // bumped by posts and Wake()
     std::mutex FWakeUpMutex;
     std::function<void()> FWakeUp;
 };

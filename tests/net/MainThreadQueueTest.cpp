@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +135,36 @@ TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
     ASSERT_TRUE(WaitUntil([&] { return outer.Done.load() && later.Done.load(); }));
     EXPECT_EQ(outer.Outcome, "returned");
     EXPECT_EQ(later.Outcome, "returned");
+}
+
+// A nested event loop inside a worker's own call destroys the worker's owner and must wait
+// for the worker: discarding releases the worker although its call is still running below.
+TEST_F(MainThreadQueue, NestedDiscardReleasesTheWorkerOfTheRunningCall) {
+    int owner = 0;
+    bool released = false;
+    bool callFinished = false;
+    std::string workerOutcome;
+    std::unique_ptr<Poster> worker;
+    worker = std::make_unique<Poster>(
+        Queue,
+        [&] {
+            released = Queue.DiscardPendingUntil([&] { return worker->Done.load(); }, &owner,
+                                                 TestSupport::HangLimit.count());
+            workerOutcome = worker->Outcome;
+            worker.reset(); // joined: the worker and its stack are gone
+            callFinished = true;
+            throw EIdClosedSocket(); // dropped: nobody waits for it any more
+        },
+        &owner);
+    ASSERT_TRUE(PendingReaches(1));
+    Poster bystander(Queue, [] {});
+    ASSERT_TRUE(PendingReaches(2));
+    EXPECT_EQ(Queue.ProcessPending(), 2u);
+    EXPECT_TRUE(released);
+    EXPECT_EQ(workerOutcome, "Synchronized call discarded.");
+    EXPECT_TRUE(callFinished);
+    ASSERT_TRUE(WaitUntil([&] { return bystander.Done.load(); }));
+    EXPECT_EQ(bystander.Outcome, "returned");
 }
 
 TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsWithoutRunningThem) {

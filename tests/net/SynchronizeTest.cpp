@@ -155,3 +155,31 @@ TEST_F(Synchronize, OnTerminateRunsOnTheWindowsThreadOrIsSkipped) {
         }
     }
 }
+
+// The component destroyed from a nested event loop inside the very hand-off its reader is
+// blocked in: discarding releases the reader, which ends and deletes itself, while the
+// hand-off runs on to its end.
+TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
+    auto log = std::make_shared<HookLog>();
+    bool released = false;
+    std::shared_ptr<const std::atomic<bool>> ended;
+    const void* owner = nullptr;
+    auto* reader = new ProbeThread(
+        log, true,
+        [&](ProbeThread& self) {
+            self.Synchronize([&] {
+                self.Terminate(); // what the component's disconnect does
+                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, owner,
+                                                       TestSupport::HangLimit.count());
+            });
+        },
+        true);
+    ended = reader->EndFlag();
+    owner = reader;
+    reader->Start();
+    ASSERT_TRUE(
+        Queue().ProcessPendingUntil([&] { return ended->load(); }, TestSupport::HangLimit.count()));
+    EXPECT_TRUE(released);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+    EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
+}
