@@ -19,7 +19,7 @@ TIdBaseThread::~TIdBaseThread() {
         // it (or a derived constructor threw): the derived parts are gone, so the body must
         // not run at all.
         std::lock_guard<std::mutex> lock(FStateMutex);
-        if (FSuspended && !FFinished) {
+        if (!FBodyStarted) {
             FStartCancelled = true;
         }
     }
@@ -65,7 +65,7 @@ void TIdBaseThread::Resume() {
 
 bool TIdBaseThread::WaitFor(int ATimeoutMs) {
     if (std::this_thread::get_id() == FThread.get_id()) {
-        throw EIdThreadException("A thread cannot wait for itself.");
+        throw EIdThreadWaitForSelf();
     }
     if (FQueue->IsMainThread()) {
         // The body's end sets the flag and then calls FQueue->Wake(), so this returns
@@ -151,6 +151,7 @@ void TIdBaseThread::ThreadMain() {
         std::unique_lock<std::mutex> lock(FStateMutex);
         FStateChanged.wait(lock, [this] { return !FSuspended; });
         run = !FStartCancelled;
+        FBodyStarted = run;
     }
     if (run) {
         try {

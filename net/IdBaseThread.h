@@ -42,6 +42,13 @@ public:
     TIdBaseThread(const TIdBaseThread&) = delete;
     TIdBaseThread& operator=(const TIdBaseThread&) = delete;
 
+protected:
+    // Virtual operations in their slot order: the terminate notification (raises OnTerminate)
+    // and the thread body.
+    virtual void DoTerminate();
+    virtual void Execute() = 0;
+
+public:
     // Builds a T and, unless it was created suspended, lets its body start.
     template <class T, class... Args> static T* New(Args&&... AArgs) {
         T* thread = new T(std::forward<Args>(AArgs)...);
@@ -62,7 +69,7 @@ public:
     // Blocks until the body has ended. On the window's thread it keeps running the workers'
     // synchronized calls meanwhile, so a worker blocked in Synchronize cannot deadlock it.
     // A negative ATimeoutMs waits without limit; returns whether the thread has finished.
-    // Raises EIdThreadException when called by the thread itself. Not for free-on-terminate
+    // Raises EIdThreadWaitForSelf when called by the thread itself. Not for free-on-terminate
     // threads, which may be gone before it returns; wait for their EndFlag instead.
     bool WaitFor(int ATimeoutMs = Id::TimeoutInfinite);
     // Runs AMethod on the window's thread and blocks until it has run; what it throws is
@@ -80,14 +87,12 @@ public:
     std::thread::id ThreadID() const noexcept { return FThread.get_id(); }
 
     // Raised after the body, on the window's thread (through Synchronize). Skipped when
-    // there is no window's thread or it discards the call.
+    // there is no window's thread or it discards the call. Until it has run, a
+    // free-on-terminate thread has not deleted itself yet, so the window's thread may still
+    // use its reference up to this call; the handler is where an owner clears that reference.
     TIdBaseThreadNotifyEvent OnTerminate;
 
 protected:
-    virtual void DoTerminate();
-    // The thread body.
-    virtual void Execute() = 0;
-
     // Parking, for the thread itself: BeginSuspend sets the suspended flag (so Resume from now
     // on wakes it), WaitWhileSuspended blocks until Resume clears it. Split so a caller can set
     // the flag while holding its own lock and wait after releasing it.
@@ -107,6 +112,7 @@ private:
     bool FSuspended = true; // the start gate is the first suspension
     bool FFinished = false;
     bool FFreeOnTerminate = false;
+    bool FBodyStarted = false;    // past the start gate
     bool FStartCancelled = false; // destroyed before the body ran: skip it
     bool FConstructed = false;
     std::shared_ptr<std::atomic<bool>> FEndFlag;

@@ -32,28 +32,6 @@
 #include <thread>
 #include <vector>
 
-// A synchronized call that the window's thread dropped without running it.
-class EIdSyncCallDiscarded : public EIdThreadException {
-public:
-    static constexpr const char* DefaultText = "Synchronized call discarded.";
-    EIdSyncCallDiscarded() : EIdThreadException(DefaultText) {}
-};
-
-// Synchronize from a worker while no window's thread is registered to run the call.
-class EIdNoMainThread : public EIdThreadException {
-public:
-    static constexpr const char* DefaultText = "No main thread to run a synchronized call.";
-    EIdNoMainThread() : EIdThreadException(DefaultText) {}
-};
-
-// Running pending calls from a thread other than the window's thread.
-class EIdNotMainThread : public EIdThreadException {
-public:
-    static constexpr const char* DefaultText =
-        "Synchronized calls can only be run on the main thread.";
-    EIdNotMainThread() : EIdThreadException(DefaultText) {}
-};
-
 class TIdMainThreadQueue {
 public:
     using TCall = std::function<void()>;
@@ -122,6 +100,11 @@ private:
         bool Done = false;
         std::exception_ptr Error;
     };
+    // A call taken off the queue and running now; Released once its worker was let go.
+    struct TRunning {
+        TEntry* Entry;
+        bool Released;
+    };
 
     void Complete(TEntry* AEntry, std::exception_ptr AError);
     bool WaitUntil(const std::function<bool()>& AFinished, bool ARun, const void* AOwner,
@@ -131,15 +114,9 @@ private:
     mutable std::mutex FMutex;
     std::condition_variable FCallDone; // workers wait here for their entry
     std::condition_variable FChanged;  // the window's thread waits here in the *Until calls
-    // A call taken off the queue and running now; Released once its worker was let go.
-    struct TRunning {
-        TEntry* Entry;
-        bool Released;
-    };
-
-    std::deque<TEntry*> FPending;   // entries live on their blocked worker's stack
-    std::vector<TRunning> FRunning; // innermost (most nested) last
-    unsigned FChangeCount = 0;      // bumped by posts and Wake()
+    std::deque<TEntry*> FPending;      // entries live on their blocked worker's stack
+    std::vector<TRunning> FRunning;    // innermost (most nested) last
+    unsigned FChangeCount = 0;         // bumped by posts and Wake()
     std::mutex FWakeUpMutex;
     std::function<void()> FWakeUp;
 };

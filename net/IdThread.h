@@ -34,6 +34,17 @@ public:
 };
 
 class TIdThread : public TIdBaseThread {
+protected:
+    // Virtual operations in their slot order. The four hooks are empty here.
+    virtual void AfterRun() {}
+    virtual void AfterExecute() {}
+    virtual void BeforeExecute() {}
+    virtual void BeforeRun() {}
+    virtual void Cleanup();
+    virtual void DoException(const std::exception& AException);
+    virtual void DoStopped();
+    virtual void Run() = 0;
+
 public:
     // Created suspended unless told otherwise; see TIdBaseThread for how a thread created
     // running is started only after its whole constructor chain (TIdBaseThread::New).
@@ -76,15 +87,7 @@ public:
     TIdNotifyThreadEvent OnStopped;
 
 protected:
-    virtual void AfterRun() {}
-    virtual void AfterExecute() {}
-    virtual void BeforeExecute() {}
-    virtual void BeforeRun() {}
-    virtual void Cleanup();
-    virtual void DoException(const std::exception& AException);
-    virtual void DoStopped();
-    virtual void Run() = 0;
-
+    // The loop above; final because the loop is what this class is.
     void Execute() final;
 
 private:

@@ -183,3 +183,27 @@ TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
     EXPECT_EQ(log->Count("Destroyed"), 1);
     EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
 }
+
+// What lets the component use its reader reference safely: a free-on-terminate reader whose
+// OnTerminate is bound stays alive until the window's thread has run that notification.
+TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification) {
+    auto log = std::make_shared<HookLog>();
+    ProbeThread* reference = nullptr; // the owner's reference, cleared by the notification
+    auto* thread = new ProbeThread(
+        log, true, [](ProbeThread&) { throw EIdConnClosedGracefully(); }, true);
+    thread->OnTerminate = [&](TIdBaseThread* ASender) {
+        EXPECT_EQ(ASender, reference);
+        reference = nullptr;
+    };
+    reference = thread;
+    const auto ended = thread->EndFlag();
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    EXPECT_FALSE(ended->load());
+    EXPECT_TRUE(reference->Terminated()); // still a live object
+    EXPECT_EQ(log->Count("Destroyed"), 0);
+    ASSERT_TRUE(
+        Queue().ProcessPendingUntil([&] { return ended->load(); }, TestSupport::HangLimit.count()));
+    EXPECT_EQ(reference, nullptr);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+}
