@@ -230,16 +230,24 @@ TEST(ThreadSuspend, StartOnARunningThreadDoesNothing) {
     EXPECT_EQ(log->Count("BeforeRun"), 1);
 }
 
-// A Start that races with the thread parking must never be lost.
+// A Start that races with the thread parking must never be lost. OnStopped fires just before
+// the thread decides to park, so a Start issued as soon as it is seen lands in that window.
 TEST(ThreadSuspend, StartRacingWithParkingIsNeverLost) {
     auto log = std::make_shared<HookLog>();
     TIdThreadPtr<ProbeThread> thread(
         new ProbeThread(log, true, [](ProbeThread&) { std::this_thread::yield(); }));
     thread->SetStopMode(smSuspend);
+    std::atomic<int> stopsSeen{0};
+    thread->OnStopped = [&](TIdThread*) { ++stopsSeen; };
     thread->Start();
     for (int i = 0; i < 200; ++i) {
         const int runs = thread->Runs();
         thread->Stop();
+        // Spun, not slept on, so the Start follows OnStopped within microseconds.
+        const auto limit = std::chrono::steady_clock::now() + TestSupport::HangLimit;
+        while (stopsSeen.load() != i + 1 && std::chrono::steady_clock::now() < limit) {
+        }
+        ASSERT_EQ(stopsSeen.load(), i + 1) << "round " << i;
         thread->Start();
         ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runs; })) << "round " << i;
     }
