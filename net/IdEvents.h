@@ -12,6 +12,7 @@
 class TIdComponent;
 class TIdConnectionIntercept;
 class TIdSimpleBuffer;
+class TIdBaseThread;
 class TIdThread;
 class EIdException;
 
@@ -44,6 +45,7 @@ using TIdBytesRemovedEvent = std::function<void(TIdSimpleBuffer* ASender, int32_
 using TIdExceptionThreadEvent =
     std::function<void(TIdThread* AThread, const std::exception& AException)>;
 using TIdNotifyThreadEvent = std::function<void(TIdThread* AThread)>;
+using TIdBaseThreadNotifyEvent = std::function<void(TIdBaseThread* Sender)>;
 
 // Raises an event if it is bound. Callers that would build an argument only for the event
 // test `if (OnX)` themselves, so the work that feeds an unbound event is skipped too.

@@ -122,6 +122,13 @@ public:
 ID_EXCEPTION_BASE(EIdThreadException, EIdException);
 ID_EXCEPTION_TEXT(EIdThreadTerminateAndWaitFor, EIdThreadException,
                   "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
+// This platform's own thread and hand-off failures (misuse that would otherwise hang).
+ID_EXCEPTION_TEXT(EIdThreadWaitForSelf, EIdThreadException, "A thread cannot wait for itself.");
+ID_EXCEPTION_TEXT(EIdSyncCallDiscarded, EIdThreadException, "Synchronized call discarded.");
+ID_EXCEPTION_TEXT(EIdNoMainThread, EIdThreadException,
+                  "No main thread to run a synchronized call.");
+ID_EXCEPTION_TEXT(EIdNotMainThread, EIdThreadException,
+                  "Synchronized calls can only be run on the main thread.");
 
 // SOCKS negotiation failures.
 ID_EXCEPTION_BASE(EIdSocksError, EIdException);

@@ -1,0 +1,209 @@
+// TIdThread::Synchronize over the process's queue, with the test's thread as the window's
+// thread: the way the IRC reader hands its lines over.
+#include "IdMainThreadQueue.h"
+#include "IdThread.h"
+#include "ProbeThread.h"
+#include "Waiting.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using TestSupport::WaitUntil;
+using TestSupport::Watchdog;
+
+namespace {
+
+class Synchronize : public ::testing::Test {
+protected:
+    void SetUp() override { Queue().RegisterMainThread(); }
+    void TearDown() override { Queue().UnregisterMainThread(); }
+    static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
+};
+
+} // namespace
+
+// The reader's pattern: Run hands over through Synchronize, and an exception thrown on the
+// window's thread ends the worker with that exception recorded.
+TEST_F(Synchronize, RunsOnTheWindowsThreadAndItsExceptionEndsTheWorker) {
+    auto log = std::make_shared<HookLog>();
+    std::vector<std::thread::id> ranOn; // written on this thread only
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, true, [&](ProbeThread& self) {
+        self.Synchronize([&] {
+            ranOn.push_back(std::this_thread::get_id());
+            if (ranOn.size() == 3) {
+                throw EIdReadLnMaxLineLengthExceeded();
+            }
+        });
+    }));
+    thread->Start();
+    // WaitFor on the window's thread runs the hand-offs while it waits.
+    ASSERT_TRUE(thread->WaitFor(TestSupport::HangLimit.count()));
+    ASSERT_EQ(ranOn.size(), 3u);
+    for (const std::thread::id& id : ranOn) {
+        EXPECT_EQ(id, std::this_thread::get_id());
+    }
+    EXPECT_EQ(thread->Runs(), 3);
+    EXPECT_EQ(thread->TerminatingException(), "Max line length exceeded.");
+    ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
+    EXPECT_EQ(*thread->TerminatingExceptionClass(), typeid(EIdReadLnMaxLineLengthExceeded));
+}
+
+TEST_F(Synchronize, EachWorkersCallsRunInTheirOrder) {
+    constexpr int Workers = 4;
+    constexpr int Calls = 100;
+    auto log = std::make_shared<HookLog>();
+    std::vector<std::vector<int>> seen(Workers); // written on this thread only
+    std::vector<TIdThreadPtr<ProbeThread>> threads;
+    for (int w = 0; w < Workers; ++w) {
+        auto counter = std::make_shared<int>(0); // the worker's own sequence number
+        threads.emplace_back(new ProbeThread(log, true, [&seen, w, counter](ProbeThread& self) {
+            const int n = (*counter)++;
+            self.Synchronize([&seen, w, n] { seen[w].push_back(n); });
+            if (n + 1 == Calls) {
+                self.Terminate();
+            }
+        }));
+    }
+    for (auto& t : threads) {
+        t->Start();
+    }
+    ASSERT_TRUE(Queue().ProcessPendingUntil(
+        [&] {
+            for (auto& t : threads) {
+                if (!t->Finished()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        TestSupport::HangLimit.count()));
+    std::vector<int> expected(Calls);
+    for (int i = 0; i < Calls; ++i) {
+        expected[i] = i;
+    }
+    for (int w = 0; w < Workers; ++w) {
+        SCOPED_TRACE(w);
+        EXPECT_EQ(seen[w], expected);
+        EXPECT_EQ(threads[w]->TerminatingExceptionClass(), nullptr);
+    }
+}
+
+// Destroying a component while its reader is blocked in a hand-off: the window's thread ends
+// the reader without ever waiting on it blindly.
+TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
+    auto log = std::make_shared<HookLog>();
+    int handled = 0;
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread(
+        log, true, [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    {
+        Watchdog watchdog("TerminateAndWaitFor");
+        thread->TerminateAndWaitFor();
+    }
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
+}
+
+TEST_F(Synchronize, DiscardingEndsAFreeOnTerminateWorkerBlockedInSynchronize) {
+    auto log = std::make_shared<HookLog>();
+    int handled = 0;
+    auto exceptionSeen = std::make_shared<std::string>();
+    auto* thread = new ProbeThread(
+        log, true, [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }, true);
+    thread->OnException = [exceptionSeen](TIdThread*, const std::exception& e) {
+        *exceptionSeen = e.what();
+    };
+    const auto ended = thread->EndFlag();
+    const void* owner = thread;
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    EXPECT_TRUE(Queue().DiscardPendingUntil([&] { return ended->load(); }, owner,
+                                            TestSupport::HangLimit.count()));
+    EXPECT_EQ(handled, 0);
+    EXPECT_EQ(*exceptionSeen, "Synchronized call discarded.");
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+}
+
+// The terminate notification runs on the window's thread; when there is none, or the call is
+// discarded, it is skipped and the thread still ends.
+TEST_F(Synchronize, OnTerminateRunsOnTheWindowsThreadOrIsSkipped) {
+    for (bool registered : {true, false}) {
+        SCOPED_TRACE(registered ? "window's thread registered" : "no window's thread");
+        if (!registered) {
+            Queue().UnregisterMainThread();
+        }
+        auto log = std::make_shared<HookLog>();
+        TIdThreadPtr<ProbeThread> thread(
+            new ProbeThread(log, true, [](ProbeThread& self) { self.Terminate(); }));
+        std::atomic<int> calls{0};
+        std::thread::id ranOn;
+        thread->OnTerminate = [&](TIdBaseThread* ASender) {
+            EXPECT_EQ(ASender, thread.get());
+            ranOn = std::this_thread::get_id();
+            ++calls;
+        };
+        thread->Start();
+        ASSERT_TRUE(thread->WaitFor(TestSupport::HangLimit.count()));
+        EXPECT_EQ(calls.load(), registered ? 1 : 0);
+        if (registered) {
+            EXPECT_EQ(ranOn, std::this_thread::get_id());
+        }
+    }
+}
+
+// The component destroyed from a nested event loop inside the very hand-off its reader is
+// blocked in: discarding releases the reader, which ends and deletes itself, while the
+// hand-off runs on to its end.
+TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
+    auto log = std::make_shared<HookLog>();
+    bool released = false;
+    std::shared_ptr<const std::atomic<bool>> ended;
+    const void* owner = nullptr;
+    auto* reader = new ProbeThread(
+        log, true,
+        [&](ProbeThread& self) {
+            self.Synchronize([&] {
+                self.Terminate(); // what the component's disconnect does
+                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, owner,
+                                                       TestSupport::HangLimit.count());
+            });
+        },
+        true);
+    ended = reader->EndFlag();
+    owner = reader;
+    reader->Start();
+    ASSERT_TRUE(
+        Queue().ProcessPendingUntil([&] { return ended->load(); }, TestSupport::HangLimit.count()));
+    EXPECT_TRUE(released);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+    EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
+}
+
+// What lets the component use its reader reference safely: a free-on-terminate reader whose
+// OnTerminate is bound stays alive until the window's thread has run that notification.
+TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification) {
+    auto log = std::make_shared<HookLog>();
+    ProbeThread* reference = nullptr; // the owner's reference, cleared by the notification
+    auto* thread = new ProbeThread(
+        log, true, [](ProbeThread&) { throw EIdConnClosedGracefully(); }, true);
+    thread->OnTerminate = [&](TIdBaseThread* ASender) {
+        EXPECT_EQ(ASender, reference);
+        reference = nullptr;
+    };
+    reference = thread;
+    const auto ended = thread->EndFlag();
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    EXPECT_FALSE(ended->load());
+    EXPECT_TRUE(reference->Terminated()); // still a live object
+    EXPECT_EQ(log->Count("Destroyed"), 0);
+    ASSERT_TRUE(
+        Queue().ProcessPendingUntil([&] { return ended->load(); }, TestSupport::HangLimit.count()));
+    EXPECT_EQ(reference, nullptr);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+}

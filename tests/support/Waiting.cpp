@@ -1,0 +1,38 @@
+#include "Waiting.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace TestSupport {
+
+bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ALimit) {
+    const auto deadline = std::chrono::steady_clock::now() + ALimit;
+    while (!APredicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return APredicate();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Watchdog::Watchdog(std::string AWhat, std::chrono::milliseconds ALimit) {
+    FThread = std::thread([this, what = std::move(AWhat), ALimit] {
+        std::unique_lock<std::mutex> lock(FMutex);
+        if (!FDone.wait_for(lock, ALimit, [this] { return FCancelled; })) {
+            std::fprintf(stderr, "Watchdog: hung in %s\n", what.c_str());
+            std::abort();
+        }
+    });
+}
+
+Watchdog::~Watchdog() {
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FCancelled = true;
+    }
+    FDone.notify_all();
+    FThread.join();
+}
+
+} // namespace TestSupport
