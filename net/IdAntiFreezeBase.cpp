@@ -1,6 +1,6 @@
 #include "IdAntiFreezeBase.h"
 
-#include "IdGlobal.h"
+#include "IdMainThreadQueue.h"
 
 #include <atomic>
 
@@ -26,7 +26,8 @@ TIdAntiFreezeBase* TIdAntiFreezeBase::Registered() {
 
 bool TIdAntiFreezeBase::ShouldUse() {
     TIdAntiFreezeBase* antiFreeze = gAntiFreeze.load();
-    return antiFreeze != nullptr && Id::IsMainThread() && antiFreeze->Active();
+    return antiFreeze != nullptr && TIdMainThreadQueue::Instance().IsMainThread() &&
+           antiFreeze->Active();
 }
 
 void TIdAntiFreezeBase::DoProcess(bool AIdle, bool AOverride) {

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <stdexcept>
 
 namespace Id {
 
@@ -21,14 +22,6 @@ std::string Format(const char* format, ...) {
     va_end(args);
     return result;
 }
-
-} // namespace Id
-
-#include <atomic>
-#include <stdexcept>
-#include <thread>
-
-namespace Id {
 
 bool TryStrToInt(std::string_view text, int32_t& value) {
     size_t i = 0;
@@ -69,19 +62,6 @@ int32_t StrToInt(std::string_view text) {
         throw std::invalid_argument("'" + std::string(text) + "' is not a valid integer value");
     }
     return value;
-}
-
-namespace {
-// Initialised during static initialisation, which runs on main's thread.
-std::atomic<std::thread::id> gMainThread{std::this_thread::get_id()};
-} // namespace
-
-void SetMainThread() {
-    gMainThread.store(std::this_thread::get_id());
-}
-
-bool IsMainThread() {
-    return gMainThread.load() == std::this_thread::get_id();
 }
 
 } // namespace Id

@@ -22,10 +22,5 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, raising std::invalid_argument when the text is not such a number.
 int32_t StrToInt(std::string_view text);
 
-// The window's thread: the one that runs the event loop and the anti-freeze hook. It is the
-// thread that ran the program's static initialisation (main's thread) until SetMainThread is
-// called; the program calls it from the GUI thread, a test may call it from its own thread.
-void SetMainThread();
-bool IsMainThread();
 
 } // namespace Id

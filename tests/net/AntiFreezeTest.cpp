@@ -1,5 +1,5 @@
 #include "IdAntiFreezeBase.h"
-#include "IdGlobal.h"
+#include "IdMainThreadQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@ public:
 class AntiFreeze : public ::testing::Test {
 protected:
     void SetUp() override {
-        Id::SetMainThread(); // this test's thread plays the window's thread
+        TIdMainThreadQueue::Instance()
+            .RegisterMainThread(); // this test's thread plays the window's thread
         ASSERT_EQ(TIdAntiFreezeBase::Registered(), nullptr);
     }
 };
