@@ -29,8 +29,9 @@ public:
     void RemoveFreeNotification(TIdBaseComponent* AComponent);
 
 protected:
-    // Called on every component registered with FreeNotification just before AComponent
-    // is destroyed (opRemove). Overrides clear their references and call the inherited one.
+    // Called on every component registered with FreeNotification when AComponent is being
+    // destroyed (opRemove). AComponent is already partly destroyed: compare the pointer, do
+    // not call it or cast it. Overrides clear their references and call the inherited one.
     virtual void Notification(TIdBaseComponent* AComponent, TOperation AOperation);
 
 private:

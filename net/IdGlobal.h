@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Id {
 
@@ -13,5 +14,18 @@ inline constexpr int TimeoutInfinite = -2; // wait without limit
 // printf-style formatting into a std::string. Used for the fixed message texts that carry
 // a value ("Invalid Port Range (%d - %d)"), so the texts keep their printf form in one place.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Strict decimal conversion: an optional sign and one or more digits, nothing else (no
+// blanks, no trailing characters), within the 32-bit signed range. Used wherever text must be
+// a whole number (address parts, service names, reply codes), so "12abc" never reads as 12.
+bool TryStrToInt(std::string_view text, int32_t& value);
+// The same, raising std::invalid_argument when the text is not such a number.
+int32_t StrToInt(std::string_view text);
+
+// The window's thread: the one that runs the event loop and the anti-freeze hook. It is the
+// thread that ran the program's static initialisation (main's thread) until SetMainThread is
+// called; the program calls it from the GUI thread, a test may call it from its own thread.
+void SetMainThread();
+bool IsMainThread();
 
 } // namespace Id

@@ -23,8 +23,23 @@ inline constexpr int32_t Id_SOCK_STREAM = 1;
 inline constexpr int32_t Id_SOCK_DGRAM = 2;
 inline constexpr int32_t Id_IPPROTO_TCP = 6;
 inline constexpr int32_t Id_TCP_NODELAY = 1;
-inline constexpr int32_t Id_SD_Send = 1; // shutdown: no more sends
-inline constexpr int32_t Id_SD_Both = 2; // shutdown: both directions
+inline constexpr int32_t Id_SD_Receive = 0; // shutdown: no more receives
+inline constexpr int32_t Id_SD_Send = 1;    // shutdown: no more sends
+inline constexpr int32_t Id_SD_Both = 2;    // shutdown: both directions
+inline constexpr int32_t Id_MSG_OOB = 1;
+inline constexpr int32_t Id_MSG_PEEK = 2;
+
+// Socket-level options in the Winsock numbering; the stack translates them to the platform's
+// own numbers (Linux numbers SOL_SOCKET and these options differently). Other levels and
+// options pass through unchanged (IPPROTO_TCP and TCP_NODELAY agree everywhere). SO_ERROR
+// reads back as a Winsock-numbered code.
+inline constexpr int32_t Id_SOL_SOCKET = 0xFFFF;
+inline constexpr int32_t Id_SO_REUSEADDR = 0x0004;
+inline constexpr int32_t Id_SO_KEEPALIVE = 0x0008;
+inline constexpr int32_t Id_SO_BROADCAST = 0x0020;
+inline constexpr int32_t Id_SO_SNDBUF = 0x1001;
+inline constexpr int32_t Id_SO_RCVBUF = 0x1002;
+inline constexpr int32_t Id_SO_ERROR = 0x1007;
 
 using TIdInAddr = std::array<uint8_t, 4>; // an IPv4 address in memory (network) order
 using TIdSocketHandles = std::vector<TIdStackSocketHandle>;
@@ -98,8 +113,30 @@ public:
     int32_t LastError() const;
 
 protected:
+    // Records that the platform's socket library has been started (see StackStarted).
+    static void MarkStackStarted();
+
+    // Refilled on every read of LocalAddresses or LocalAddress: one reader at a time.
     TIdStrings FLocalAddresses;
 };
+
+// An abstract set of socket handles. Items with an index outside 0..Count-1 raises
+// EIdStackSetSizeExceeded; Remove moves the last handle into the freed place (order is not
+// kept) and ignores an absent handle.
+class TIdSocketList {
+public:
+    virtual ~TIdSocketList() = default;
+    virtual TIdStackSocketHandle Items(int32_t AIndex) const = 0;
+    virtual void Add(TIdStackSocketHandle AHandle) = 0;
+    virtual void Remove(TIdStackSocketHandle AHandle) = 0;
+    virtual int32_t Count() const = 0;
+
+    // The platform's implementation (TIdSocketListPosix).
+    static std::unique_ptr<TIdSocketList> CreateSocketList();
+};
+
+// The most handles a select set (and so a Select list or a socket list) holds.
+inline constexpr int32_t Id_FD_SETSIZE = 64;
 
 // Splits AText at the first ADelim: returns what stands before it and, when ADelete, leaves
 // what follows it in AText. Not found: returns all of AText and, when ADelete, empties it.
@@ -113,3 +150,7 @@ TIdStack* ActiveStack();
 using TIdStackClass = std::unique_ptr<TIdStack> (*)();
 TIdStackClass StackClass();
 void SetStackClass(TIdStackClass AClass);
+
+// True once a stack of this process has started the platform's socket library; never reset,
+// so a second stack after the first was freed does not start it again.
+bool StackStarted();
