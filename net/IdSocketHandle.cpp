@@ -66,8 +66,7 @@ void TIdSocketHandle::Release() {
     std::shared_ptr<TSocket> socket;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        socket = std::move(FSocket);
-        FSocket.reset();
+        socket.swap(FSocket);
         FHandleAllocated.store(false, std::memory_order_release);
     }
     if (socket) {

@@ -85,14 +85,6 @@ TEST_F(AntiFreezeWait, LongReadableWithoutDataEndsAfterItsTimeWithIdleProcessing
     EXPECT_GE(ElapsedMs(start), 120);
 }
 
-TEST_F(AntiFreezeWait, NoProcessingOffTheWindowsThread) {
-    ConnectAndAccept();
-    const int before = FAntiFreeze.Calls();
-    std::thread other([this] { EXPECT_FALSE(FHandler.Readable(60)); });
-    other.join();
-    EXPECT_EQ(FAntiFreeze.Calls(), before);
-}
-
 // Without a time-out the connect still goes through the worker (120 s limit), so a refusal
 // arrives as the worker's error and the hook runs while it is awaited.
 TEST_F(AntiFreezeWait, DefaultTimeoutConnectRunsOnTheConnectThread) {
