@@ -163,3 +163,87 @@ TEST_F(StackTest, PeerNameOfUnconnectedSocketRaisesNotConnected) {
     }
     Stack.CloseSocket(s);
 }
+
+TEST_F(StackTest, ServicePortReadsServiceNamesAndNumbers) {
+    EXPECT_EQ(Stack.ServicePort("6667"), 6667);
+    EXPECT_EQ(Stack.ServicePort("0"), 0);
+    try {
+        Stack.ServicePort("no-such-service-x");
+        FAIL() << "no exception";
+    } catch (const EIdInvalidServiceName& e) {
+        EXPECT_STREQ(e.what(), "no-such-service-x is not a valid service.");
+    }
+    EXPECT_THROW(Stack.ServicePort("80x"), EIdInvalidServiceName);
+    EXPECT_THROW(Stack.ServicePort(""), EIdInvalidServiceName);
+    // Names come from the system's service database, when it has one.
+    if (!Stack.PortServices(80).empty()) {
+        EXPECT_EQ(Stack.ServicePort(Stack.PortServices(80).front()), 80);
+    }
+    EXPECT_TRUE(Stack.PortServices(65000).empty());
+}
+
+TEST_F(StackTest, ByteOrderConversionsInvertEachOther) {
+    EXPECT_EQ(Stack.NToHS(Stack.HToNS(0x1234)), 0x1234);
+    EXPECT_EQ(Stack.NToHL(Stack.HToNL(0x12345678u)), 0x12345678u);
+    const uint16_t net = Stack.HToNS(0x0102);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&net);
+    EXPECT_EQ(bytes[0], 1); // network order: most significant byte first
+    EXPECT_EQ(bytes[1], 2);
+}
+
+TEST_F(StackTest, LocalNamesAndReverseLookup) {
+    EXPECT_FALSE(Stack.LocalHostName().empty());
+    EXPECT_TRUE(Stack.IsDottedAddress(Stack.LocalAddress()));
+    EXPECT_EQ(Stack.LocalAddresses().front(), Stack.LocalAddress());
+    EXPECT_FALSE(Stack.HostByAddress("127.0.0.1").empty());
+}
+
+TEST_F(StackTest, OutOfRangePortIsRefusedRatherThanCut) {
+    const TIdStackSocketHandle s = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
+    for (int32_t port : {-1, 65536, 65536 + 6667}) {
+        SCOPED_TRACE(port);
+        EXPECT_EQ(Stack.Bind(s, Id_PF_INET, "127.0.0.1", port), Id_SOCKET_ERROR);
+        EXPECT_EQ(Stack.LastSocketError(), Id::WSAEINVAL);
+        EXPECT_EQ(Stack.Connect(s, Id_PF_INET, "127.0.0.1", port), Id_SOCKET_ERROR);
+        EXPECT_EQ(Stack.LastSocketError(), Id::WSAEINVAL);
+    }
+    Stack.CloseSocket(s);
+}
+
+TEST_F(StackTest, SocketOptionsUseWinsockNumbers) {
+    const TIdStackSocketHandle s = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
+    const int32_t on = 1;
+    EXPECT_EQ(Stack.SetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on), 0);
+    EXPECT_EQ(Stack.SetSockOpt(s, Id_IPPROTO_TCP, Id_TCP_NODELAY, &on, sizeof on), 0);
+    int32_t value = 0;
+    int32_t length = sizeof value;
+    EXPECT_EQ(Stack.GetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &value, length), 0);
+    EXPECT_NE(value, 0);
+    value = 0;
+    EXPECT_EQ(Stack.GetSockOpt(s, Id_IPPROTO_TCP, Id_TCP_NODELAY, &value, length), 0);
+    EXPECT_NE(value, 0);
+    EXPECT_EQ(Stack.SetSockOpt(s, 12345, 1, &on, sizeof on), Id_SOCKET_ERROR);
+    EXPECT_EQ(Stack.LastSocketError(), Id::WSAENOPROTOOPT);
+    Stack.CloseSocket(s);
+}
+
+TEST_F(StackTest, DatagramsCarrySenderAddress) {
+    const TIdStackSocketHandle a = Stack.NewSocketHandle(Id_SOCK_DGRAM, 0);
+    const TIdStackSocketHandle b = Stack.NewSocketHandle(Id_SOCK_DGRAM, 0);
+    Stack.CheckForSocketError(Stack.Bind(a, Id_PF_INET, "127.0.0.1", 0));
+    Stack.CheckForSocketError(Stack.Bind(b, Id_PF_INET, "127.0.0.1", 0));
+    int32_t family = 0, portA = 0, portB = 0;
+    std::string ip;
+    Stack.SockName(a, family, ip, portA);
+    Stack.SockName(b, family, ip, portB);
+    EXPECT_EQ(Stack.SendTo(b, "ping", 4, 0, "127.0.0.1", portA), 4);
+    char buffer[8] = {};
+    std::string fromIP;
+    int32_t fromPort = 0;
+    EXPECT_EQ(Stack.RecvFrom(a, buffer, sizeof buffer, 0, fromIP, fromPort), 4);
+    EXPECT_EQ(std::string(buffer, 4), "ping");
+    EXPECT_EQ(fromIP, "127.0.0.1");
+    EXPECT_EQ(fromPort, portB);
+    Stack.CloseSocket(a);
+    Stack.CloseSocket(b);
+}

@@ -1,0 +1,96 @@
+#include "IdRFCReply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+
+TEST(RFCReply, ParseResponseTakesCodeFromFirstLineAndTextFromFifthCharacter) {
+    struct Case {
+        const char* why;
+        Lines lines;
+        std::string textCode;
+        int numericCode;
+        Lines text;
+    };
+    const Case cases[] = {
+        {"single line", {"250 OK"}, "250", 250, {"OK"}},
+        {"continued reply",
+         {"250-OK", "250-SIZE 100", "250 HELP"},
+         "250",
+         250,
+         {"OK", "SIZE 100", "HELP"}},
+        {"bare code", {"220"}, "220", 220, {""}},
+        {"code and blank only", {"220 "}, "220", 220, {""}},
+        {"leading blanks", {"  42 x"}, "42", 42, {" x"}},
+        {"not a number", {"abc hello"}, "abc", 0, {"hello"}},
+        {"dash kept when short", {"25- x"}, "25-", 0, {"x"}},
+        {"four-character code", {"2500 x"}, "2500", 2500, {" x"}},
+        {"empty first line", {""}, "", 0, {""}},
+        {"later short line", {"250-a", "25"}, "250", 250, {"a", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        TIdRFCReply reply;
+        reply.SetNumericCode(999);
+        reply.Text().push_back("stale");
+        reply.ParseResponse(c.lines);
+        EXPECT_EQ(reply.TextCode(), c.textCode);
+        EXPECT_EQ(reply.NumericCode(), c.numericCode);
+        EXPECT_EQ(reply.Text(), c.text);
+    }
+}
+
+TEST(RFCReply, ParseResponseOfNoLinesClears) {
+    TIdRFCReply reply;
+    reply.ParseResponse({"250 OK"});
+    reply.ParseResponse({});
+    EXPECT_EQ(reply.NumericCode(), 0);
+    EXPECT_EQ(reply.TextCode(), "");
+    EXPECT_TRUE(reply.Text().empty());
+}
+
+TEST(RFCReply, CodePropertiesFollowEachOther) {
+    TIdRFCReply reply;
+    reply.SetTextCode("421");
+    EXPECT_EQ(reply.NumericCode(), 421);
+    reply.SetTextCode("OK");
+    EXPECT_EQ(reply.NumericCode(), 0);
+    reply.SetTextCode("12x");
+    EXPECT_EQ(reply.NumericCode(), 0);
+    reply.SetNumericCode(550);
+    EXPECT_EQ(reply.TextCode(), "550");
+    reply.SetNumericCode(0); // not above 0: the text code stays
+    EXPECT_EQ(reply.TextCode(), "550");
+    reply.SetNumericCode(7);
+    reply.SetTextCode(""); // empty: the numeric code stays
+    EXPECT_EQ(reply.NumericCode(), 7);
+}
+
+TEST(RFCReply, AssignCopiesAllThreeAndClearEmptiesThem) {
+    TIdRFCReply source;
+    source.ParseResponse({"331-need", "331 password"});
+    TIdRFCReply copy;
+    copy.Assign(source);
+    EXPECT_EQ(copy.NumericCode(), 331);
+    EXPECT_EQ(copy.TextCode(), "331");
+    EXPECT_EQ(copy.Text(), (Lines{"need", "password"}));
+    copy.Assign(copy);
+    EXPECT_EQ(copy.Text().size(), 2u);
+    copy.Clear();
+    EXPECT_EQ(copy.NumericCode(), 0);
+    EXPECT_EQ(copy.TextCode(), "");
+    EXPECT_TRUE(copy.Text().empty());
+}
+
+TEST(RFCReply, ReplyErrorCarriesCodeAndEachLineWithCRLF) {
+    TIdRFCReply reply;
+    reply.ParseResponse({"550-No such file", "550 Try again"});
+    const EIdProtocolReplyError error = reply.ReplyError();
+    EXPECT_EQ(error.ReplyErrorCode(), 550);
+    EXPECT_STREQ(error.what(), "No such file\r\nTry again\r\n");
+    TIdRFCReply empty;
+    EXPECT_STREQ(empty.ReplyError().what(), "");
+}

@@ -1,0 +1,243 @@
+#include "IdComponent.h"
+#include "IdException.h"
+#include "IdGlobal.h"
+#include "IdSocketErrors.h"
+#include "IdStack.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A connected loopback TCP pair made through the stack.
+class SelectTest : public ::testing::Test {
+protected:
+    TIdComponent FHolder;
+    TIdStack& Stack = *ActiveStack();
+    TIdStackSocketHandle Client = Id_INVALID_SOCKET;
+    TIdStackSocketHandle Server = Id_INVALID_SOCKET;
+    std::vector<TIdStackSocketHandle> FOwned;
+
+    void SetUp() override { MakePair(Client, Server); }
+    void TearDown() override {
+        for (TIdStackSocketHandle s : FOwned) {
+            Stack.CloseSocket(s);
+        }
+    }
+
+    // Closes a socket now, so that tear-down does not close it again.
+    void CloseNow(TIdStackSocketHandle s) {
+        FOwned.erase(std::find(FOwned.begin(), FOwned.end(), s));
+        Stack.CloseSocket(s);
+    }
+
+    TIdStackSocketHandle Own(TIdStackSocketHandle s) {
+        FOwned.push_back(s);
+        return s;
+    }
+
+    void MakePair(TIdStackSocketHandle& client, TIdStackSocketHandle& server) {
+        const TIdStackSocketHandle listener = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
+        Stack.CheckForSocketError(Stack.Bind(listener, Id_PF_INET, "127.0.0.1", 0));
+        Stack.CheckForSocketError(Stack.Listen(listener, 1));
+        int32_t family = 0, port = 0;
+        std::string ip;
+        Stack.SockName(listener, family, ip, port);
+        client = Own(Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP));
+        Stack.CheckForSocketError(Stack.Connect(client, Id_PF_INET, "127.0.0.1", port));
+        server = Own(Stack.Accept(listener, ip, port));
+        Stack.CloseSocket(listener);
+    }
+
+    TIdSocketHandles Datagrams(int n) {
+        TIdSocketHandles list;
+        for (int i = 0; i < n; ++i) {
+            list.push_back(Own(Stack.NewSocketHandle(Id_SOCK_DGRAM, 0)));
+        }
+        return list;
+    }
+};
+
+} // namespace
+
+TEST_F(SelectTest, SixtyFourHandlesWorkAndSixtyFiveRaise) {
+    const TIdSocketHandles handles = Datagrams(65);
+    TIdSocketHandles full(handles.begin(), handles.begin() + 64);
+    TIdSocketHandles write = full;
+    EXPECT_EQ(Stack.Select(nullptr, &write, nullptr, 0), 64); // unbound datagram: writable
+    EXPECT_EQ(write, full);
+    TIdSocketHandles read = full;
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 0), 0);
+    EXPECT_TRUE(read.empty());
+
+    for (int which = 0; which < 3; ++which) {
+        SCOPED_TRACE(which);
+        TIdSocketHandles lists[3];
+        lists[which] = handles;
+        try {
+            Stack.Select(&lists[0], &lists[1], &lists[2], 0);
+            FAIL() << "no exception";
+        } catch (const EIdStackSetSizeExceeded& e) {
+            EXPECT_STREQ(e.what(), "Set Size Exceeded.");
+        }
+    }
+}
+
+TEST_F(SelectTest, TimesOutWithNothingReadyAndReportsDataWhenItArrives) {
+    TIdSocketHandles read{Server};
+    const auto start = Clock::now();
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 300), 0);
+    const auto waited = Clock::now() - start;
+    EXPECT_TRUE(read.empty());
+    EXPECT_GE(waited, std::chrono::milliseconds(250)); // it did wait, roughly as asked
+    EXPECT_LT(waited, std::chrono::seconds(5));
+
+    ASSERT_EQ(Stack.Send(Client, "x", 1, 0), 1);
+    read = {Server};
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, Id::TimeoutInfinite), 1);
+    EXPECT_EQ(read, TIdSocketHandles{Server});
+}
+
+TEST_F(SelectTest, InfiniteWaitEndsWhenAnotherThreadSends) {
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Stack.Send(Client, "x", 1, 0);
+    });
+    TIdSocketHandles read{Server};
+    const auto start = Clock::now();
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, Id::TimeoutInfinite), 1);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    sender.join();
+}
+
+// Ready handles come back in the list's order, repeats once, and each list counts apart.
+TEST_F(SelectTest, ReadyHandlesKeepListOrderAndRepeatsCountOnce) {
+    TIdStackSocketHandle client2, server2;
+    MakePair(client2, server2);
+    const TIdStackSocketHandle idle = Own(Stack.NewSocketHandle(Id_SOCK_DGRAM, 0));
+    ASSERT_EQ(Stack.Send(Client, "a", 1, 0), 1);
+    ASSERT_EQ(Stack.Send(client2, "b", 1, 0), 1);
+
+    TIdSocketHandles read{server2, idle, Server, server2};
+    TIdSocketHandles write{Server};
+    EXPECT_EQ(Stack.Select(&read, &write, nullptr, 1000), 3);
+    EXPECT_EQ(read, (TIdSocketHandles{server2, Server}));
+    EXPECT_EQ(write, TIdSocketHandles{Server});
+
+    read = {Server, idle, server2};
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 1000), 2);
+    EXPECT_EQ(read, (TIdSocketHandles{Server, server2}));
+}
+
+TEST_F(SelectTest, PeerCloseMakesSocketReadableWithEndOfStream) {
+    CloseNow(Client);
+    TIdSocketHandles read{Server};
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 5000), 1);
+    char buffer[4];
+    EXPECT_EQ(Stack.Recv(Server, buffer, sizeof buffer, 0), 0);
+}
+
+TEST_F(SelectTest, HandleThatIsNotOpenFailsTheWaitAndClearsLists) {
+    const TIdStackSocketHandle closed = Stack.NewSocketHandle(Id_SOCK_DGRAM, 0);
+    Stack.CloseSocket(closed);
+    for (TIdStackSocketHandle bad : {closed, Id_INVALID_SOCKET}) {
+        SCOPED_TRACE(bad);
+        TIdSocketHandles read{Server, bad};
+        TIdSocketHandles write{Server};
+        EXPECT_EQ(Stack.Select(&read, &write, nullptr, 0), Id_SOCKET_ERROR);
+        EXPECT_EQ(Stack.LastSocketError(), Id::WSAENOTSOCK);
+        EXPECT_TRUE(read.empty());
+        EXPECT_TRUE(write.empty());
+    }
+}
+
+TEST_F(SelectTest, NegativeTimeOutOtherThanInfiniteIsInvalid) {
+    TIdSocketHandles read{Server};
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, Id::TimeoutDefault), Id_SOCKET_ERROR);
+    EXPECT_EQ(Stack.LastSocketError(), Id::WSAEINVAL);
+}
+
+// select()'s descriptor sets stop at 1024; a descriptor above that must still be waited on,
+// read and closed correctly.
+TEST_F(SelectTest, DescriptorAbove1023IsHandledSafely) {
+    constexpr int kHigh = 1500;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur <= kHigh) {
+        if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= kHigh) {
+            GTEST_SKIP() << "descriptor limit too low to test";
+        }
+        rlimit raised = limit;
+        raised.rlim_cur = kHigh + 1;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    }
+    ASSERT_EQ(dup2(Server, kHigh), kHigh);
+    Own(kHigh);
+
+    TIdSocketHandles read{kHigh};
+    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(Stack.Send(Client, "hi", 2, 0), 2);
+    read = {kHigh, Server};
+    TIdSocketHandles write{kHigh};
+    EXPECT_EQ(Stack.Select(&read, &write, nullptr, 5000), 3);
+    EXPECT_EQ(read, (TIdSocketHandles{kHigh, Server}));
+    char buffer[4] = {};
+    EXPECT_EQ(Stack.Recv(kHigh, buffer, sizeof buffer, 0), 2);
+}
+
+// Closing a socket that another thread is blocked reading must end that read: the window's
+// thread disconnects while the reader waits.
+TEST_F(SelectTest, CloseSocketWakesAThreadBlockedInRecv) {
+    std::atomic<int> result{99};
+    std::thread reader([&] {
+        char buffer[4];
+        result = Stack.Recv(Server, buffer, sizeof buffer, 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    CloseNow(Server);
+    const auto start = Clock::now();
+    reader.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LE(result, 0);
+}
+
+// With SIGPIPE at its default action this would end the test program.
+TEST_F(SelectTest, SendingToAClosedConnectionFailsWithoutSignal) {
+    CloseNow(Server);
+    int32_t result = 0;
+    const auto start = Clock::now();
+    while (result >= 0 && Clock::now() - start < std::chrono::seconds(5)) {
+        result = Stack.Send(Client, "data", 4, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(result, Id_SOCKET_ERROR);
+    const int32_t code = Stack.LastSocketError();
+    EXPECT_TRUE(code == Id::WSAECONNRESET || code == Id::WSAESHUTDOWN) << code;
+}
+
+// Each thread sees its own last error, both the platform's and the checked one.
+TEST_F(SelectTest, LastErrorsArePerThread) {
+    const TIdStackSocketHandle s = Own(Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP));
+    int32_t family = 0, port = 0;
+    std::string ip;
+    EXPECT_THROW(Stack.PeerName(s, family, ip, port), EIdSocketError);
+    ASSERT_EQ(Stack.LastError(), Id::WSAENOTCONN);
+    std::thread other([&] {
+        EXPECT_EQ(Stack.LastError(), 0);
+        EXPECT_TRUE(Stack.CheckForSocketError(Stack.Recv(-1, nullptr, 0, 0), {Id::WSAEBADF}));
+        EXPECT_EQ(Stack.LastError(), Id::WSAEBADF);
+        EXPECT_EQ(Stack.LastSocketError(), Id::WSAEBADF);
+    });
+    other.join();
+    EXPECT_EQ(Stack.LastError(), Id::WSAENOTCONN);
+    EXPECT_EQ(Stack.LastSocketError(), Id::WSAENOTCONN);
+}
