@@ -195,7 +195,8 @@ TEST(IOHandlerSocket, RefusedConnectRaisesTheSocketErrorWithAndWithoutTimeout) {
 
 TEST(IOHandlerSocket, ConnectWithTimeoutSucceedsWhenThePeerAccepts) {
     RawSocket listener = RawSocket::Listener();
-    for (int32_t timeout : {100, 3000, Id::TimeoutInfinite}) {
+    // Below one poll step (a single sleep, then the check), several steps, and no limit.
+    for (int32_t timeout : {124, 3000, Id::TimeoutInfinite}) {
         SCOPED_TRACE(timeout);
         TIdIOHandlerSocket handler;
         Connect(handler, "127.0.0.1", listener.LocalPort(), timeout);
