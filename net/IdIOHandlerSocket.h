@@ -1,0 +1,52 @@
+// The I/O handler of a TCP client: one socket handle (Binding), opened and connected here,
+// read and written by the connection.
+//
+// Threads: the connecting thread opens, connects and closes; a reader thread may sit in
+// Readable or Recv meanwhile, and a Close from another thread wakes it (TIdSocketHandle).
+// Binding is created once by the first Open and lives as long as the handler, so a reader
+// never finds it freed under it while the handler exists.
+#pragma once
+
+#include "IdIOHandler.h"
+#include "IdSocketHandle.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TIdIOHandlerSocket : public TIdIOHandler {
+public:
+    TIdIOHandlerSocket();
+    ~TIdIOHandlerSocket() override;
+
+    void Close() override;
+    // Allocates and binds the socket, resolves AHost and connects, blocking or, with a
+    // time-out, through a TIdConnectThread. Reports hsResolving (names only) and
+    // hsConnecting.
+    void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                       int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                       int32_t ATimeout) override;
+    // True exactly when a Binding exists and holds a socket.
+    bool Connected() override;
+    // Creates the Binding, or resets an existing one (local side included).
+    void Open() override;
+    bool Readable(int32_t AMSec) override;
+    // Raise EIdClosedSocket ("Disconnected.") when not connected; otherwise the raw result.
+    int32_t Recv(void* ABuf, int32_t ALen) override;
+    int32_t Send(const void* ABuf, int32_t ALen) override;
+
+    TIdSocketHandle* Binding() const { return FBinding.get(); }
+    bool UseNagle() const { return FUseNagle; }
+    void SetUseNagle(bool AValue) { FUseNagle = AValue; }
+
+    // The polling step of a connect with a time-out, and the time-out used for a connect
+    // without one while the anti-freeze hook is in use.
+    static constexpr int32_t ConnectPollStep = 125;
+    static constexpr int32_t AntiFreezeConnectTimeout = 120000;
+
+private:
+    void ConnectWithTimeout(int32_t ATimeout);
+
+    std::unique_ptr<TIdSocketHandle> FBinding;
+    bool FUseNagle = true;
+};

@@ -1,0 +1,57 @@
+#include "IdManagedBuffer.h"
+
+#include "IdException.h"
+
+#include <algorithm>
+#include <cstring>
+
+int32_t TIdManagedBuffer::Seek(int32_t AOffset, TSeekOrigin AOrigin) {
+    if (AOrigin == soBeginning) {
+        AOffset += FConsumedCount;
+    }
+    return TIdSimpleBuffer::Seek(AOffset, AOrigin) - FConsumedCount;
+}
+
+void TIdManagedBuffer::Clear() {
+    TIdSimpleBuffer::Clear();
+    FConsumedCount = 0;
+}
+
+std::string TIdManagedBuffer::Extract(int32_t ACount) {
+    ACount = std::max(ACount, 0);
+    if (ACount > Size()) {
+        throw EIdNotEnoughDataInBuffer();
+    }
+    std::string result(Data(), size_t(ACount));
+    Remove(ACount);
+    return result;
+}
+
+void TIdManagedBuffer::Remove(int32_t ACount) {
+    ACount = std::max(ACount, 0);
+    if (ACount > Size()) {
+        throw EIdNotEnoughDataInBuffer();
+    }
+    if (ACount == Size()) {
+        Clear();
+    } else {
+        FConsumedCount += ACount;
+        if (FConsumedCount >= FPackThreshold) {
+            Compact();
+        }
+    }
+    RaiseEvent(OnBytesRemoved, this, ACount);
+}
+
+void TIdManagedBuffer::Compact() {
+    if (FConsumedCount <= 0) {
+        return;
+    }
+    int32_t logical = Size();
+    std::memmove(Memory(), Memory() + FConsumedCount, size_t(logical));
+    // Keep the position on the same byte.
+    int32_t position = std::max(PhysicalPosition() - FConsumedCount, 0);
+    SetSize(logical);
+    SetPhysicalPosition(std::min(position, logical));
+    FConsumedCount = 0;
+}

@@ -1,0 +1,31 @@
+// The connection's input buffer: a byte queue consumed from the front without moving
+// memory on every read.
+#pragma once
+
+#include "IdSimpleBuffer.h"
+
+// Removing from the front only advances ConsumedCount; the bytes still buffered are moved
+// down once PackThreshold consumed bytes have piled up, so cutting many short lines out of a
+// large receipt costs no copying per line. Seeks from the beginning and all reported
+// positions are logical (relative to the first unconsumed byte); seeks from the current
+// position or the end are physical. New bytes are always appended at the physical end.
+class TIdManagedBuffer : public TIdSimpleBuffer {
+public:
+    int32_t Seek(int32_t AOffset, TSeekOrigin AOrigin) override;
+    int32_t Size() const override { return PhysicalSize() - FConsumedCount; }
+    const char* Data() const override { return Memory() + FConsumedCount; }
+
+    void Clear() override;
+    std::string Extract(int32_t ACount) override;
+    void Remove(int32_t ACount) override;
+    // Moves the unconsumed bytes to the start of the block.
+    void Compact();
+
+    int32_t PackThreshold() const { return FPackThreshold; }
+    void SetPackThreshold(int32_t AValue) { FPackThreshold = AValue; }
+    int32_t ConsumedCount() const { return FConsumedCount; }
+
+private:
+    int32_t FPackThreshold = 32768;
+    int32_t FConsumedCount = 0;
+};

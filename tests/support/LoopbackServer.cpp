@@ -1,0 +1,380 @@
+#include "LoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const char* what) {
+    throw std::runtime_error(std::string("loopback server: ") + what + ": " + std::strerror(errno));
+}
+
+void SetNonBlocking(int fd) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        Fail("fcntl");
+    }
+}
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int BoundPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) < 0) {
+        Fail("getsockname");
+    }
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+struct LoopbackServer::Action {
+    enum Type { kSend, kPause, kWaitFor, kClose, kReset, kNextConnection };
+    explicit Action(Type kind) : Kind(kind) {}
+    Type Kind;
+    std::string Bytes;
+    size_t Chunk = 0;
+    Millis Duration{0};
+    // Progress of a running action.
+    bool Started = false;
+    size_t Offset = 0;
+    size_t ChunkEnd = 0;
+    Clock::time_point NotBefore{};
+};
+
+struct LoopbackServer::Connection {
+    int Fd = -1;
+    std::string Received;
+    size_t MatchedUpTo = 0; // where the next WaitFor searches from
+    bool ClientClosed = false;
+};
+
+LoopbackServer::LoopbackServer() : LoopbackServer(Options{}) {}
+
+LoopbackServer::LoopbackServer(Options options) : FOptions(options) {
+    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FListener < 0) {
+        Fail("socket");
+    }
+    sockaddr_in address = Loopback(0);
+    if (bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        Fail("bind");
+    }
+    if (listen(FListener, FOptions.Backlog) < 0) {
+        Fail("listen");
+    }
+    FPort = BoundPort(FListener);
+    SetNonBlocking(FListener);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) < 0) {
+        Fail("pipe");
+    }
+    FWakeRead = pipeFds[0];
+    FWakeWrite = pipeFds[1];
+    FThread = std::thread([this] { Run(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    {
+        std::lock_guard lock(FLock);
+        FStop = true;
+    }
+    Wake();
+    FThread.join();
+    for (auto& connection : FConnections) {
+        if (connection->Fd >= 0) {
+            close(connection->Fd);
+        }
+    }
+    close(FListener);
+    close(FWakeRead);
+    close(FWakeWrite);
+}
+
+LoopbackServer& LoopbackServer::Queue(Action action) {
+    {
+        std::lock_guard lock(FLock);
+        FScript.push_back(std::move(action));
+    }
+    Wake();
+    return *this;
+}
+
+LoopbackServer& LoopbackServer::Send(std::string bytes, size_t chunk, Millis pause) {
+    Action action(Action::kSend);
+    action.Bytes = std::move(bytes);
+    action.Chunk = chunk;
+    action.Duration = pause;
+    return Queue(std::move(action));
+}
+
+LoopbackServer& LoopbackServer::Pause(Millis duration) {
+    Action action(Action::kPause);
+    action.Duration = duration;
+    return Queue(std::move(action));
+}
+
+LoopbackServer& LoopbackServer::WaitFor(std::string text, Millis timeout) {
+    Action action(Action::kWaitFor);
+    action.Bytes = std::move(text);
+    action.Duration = timeout;
+    return Queue(std::move(action));
+}
+
+LoopbackServer& LoopbackServer::Close() {
+    return Queue(Action(Action::kClose));
+}
+LoopbackServer& LoopbackServer::Reset() {
+    return Queue(Action(Action::kReset));
+}
+LoopbackServer& LoopbackServer::NextConnection() {
+    return Queue(Action(Action::kNextConnection));
+}
+
+void LoopbackServer::Wake() {
+    char byte = 1;
+    // A full pipe already guarantees a wake-up.
+    [[maybe_unused]] ssize_t ignored = write(FWakeWrite, &byte, 1);
+}
+
+bool LoopbackServer::WaitScriptDone(Millis timeout) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, timeout, [this] { return FScript.empty(); });
+}
+
+bool LoopbackServer::WaitForReceived(const std::string& text, Millis timeout, size_t index) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, timeout, [&] {
+        return index < FConnections.size() &&
+               FConnections[index]->Received.find(text) != std::string::npos;
+    });
+}
+
+bool LoopbackServer::WaitForClientClose(Millis timeout, size_t index) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, timeout, [&] {
+        return index < FConnections.size() && FConnections[index]->ClientClosed;
+    });
+}
+
+bool LoopbackServer::WaitForConnection(Millis timeout, size_t index) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, timeout, [&] { return index < FConnections.size(); });
+}
+
+std::string LoopbackServer::Received(size_t index) const {
+    std::lock_guard lock(FLock);
+    return index < FConnections.size() ? FConnections[index]->Received : std::string();
+}
+
+size_t LoopbackServer::ConnectionCount() const {
+    std::lock_guard lock(FLock);
+    return FConnections.size();
+}
+
+std::vector<std::string> LoopbackServer::Failures() const {
+    std::lock_guard lock(FLock);
+    return FFailures;
+}
+
+void LoopbackServer::AcceptPending() {
+    for (;;) {
+        int fd = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            return;
+        }
+        // Each scripted piece must leave at once, not wait for the previous one's ACK.
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto connection = std::make_unique<Connection>();
+        connection->Fd = fd;
+        FConnections.push_back(std::move(connection));
+    }
+}
+
+void LoopbackServer::ReadFrom(Connection& connection) {
+    char block[65536];
+    for (;;) {
+        ssize_t n = recv(connection.Fd, block, sizeof block, 0);
+        if (n > 0) {
+            connection.Received.append(block, size_t(n));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return;
+        }
+        connection.ClientClosed = true; // end of data, or a reset
+        return;
+    }
+}
+
+int LoopbackServer::Advance() {
+    while (!FScript.empty()) {
+        Action& action = FScript.front();
+        const auto now = Clock::now();
+        if (action.Kind == Action::kNextConnection) {
+            ++FCurrent;
+            FScript.pop_front();
+            continue;
+        }
+        if (action.Kind == Action::kPause) {
+            if (!action.Started) {
+                action.Started = true;
+                action.NotBefore = now + action.Duration;
+            }
+            if (now < action.NotBefore) {
+                return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
+            }
+            FScript.pop_front();
+            continue;
+        }
+        if (FCurrent >= FConnections.size()) {
+            return -1; // the accept wakes us
+        }
+        Connection& connection = *FConnections[FCurrent];
+        switch (action.Kind) {
+        case Action::kSend: {
+            if (now < action.NotBefore) {
+                return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
+            }
+            if (connection.Fd < 0) {
+                FFailures.push_back("send on a closed connection");
+                FScript.pop_front();
+                continue;
+            }
+            if (action.ChunkEnd == action.Offset) {
+                size_t piece = action.Chunk == 0 ? action.Bytes.size() : action.Chunk;
+                action.ChunkEnd = std::min(action.Bytes.size(), action.Offset + piece);
+            }
+            while (action.Offset < action.ChunkEnd) {
+                ssize_t n = send(connection.Fd, action.Bytes.data() + action.Offset,
+                                 action.ChunkEnd - action.Offset, MSG_NOSIGNAL);
+                if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                    return -1; // POLLOUT wakes us
+                }
+                if (n < 0) {
+                    FFailures.push_back(std::string("send: ") + std::strerror(errno));
+                    action.Offset = action.Bytes.size();
+                    break;
+                }
+                action.Offset += size_t(n);
+            }
+            if (action.Offset >= action.Bytes.size()) {
+                FScript.pop_front();
+            } else {
+                action.NotBefore = Clock::now() + action.Duration;
+            }
+            continue;
+        }
+        case Action::kWaitFor: {
+            if (!action.Started) {
+                action.Started = true;
+                action.NotBefore = now + action.Duration;
+            }
+            size_t at = connection.Received.find(action.Bytes, connection.MatchedUpTo);
+            if (at != std::string::npos) {
+                connection.MatchedUpTo = at + action.Bytes.size();
+                FScript.pop_front();
+                continue;
+            }
+            if (now >= action.NotBefore) {
+                FFailures.push_back("timed out waiting for: " + action.Bytes);
+                FScript.clear();
+                return -1;
+            }
+            return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
+        }
+        case Action::kClose:
+            if (connection.Fd >= 0) {
+                shutdown(connection.Fd, SHUT_WR);
+            }
+            FScript.pop_front();
+            continue;
+        case Action::kReset:
+            if (connection.Fd >= 0) {
+                linger hard{1, 0};
+                setsockopt(connection.Fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                close(connection.Fd);
+                connection.Fd = -1;
+            }
+            FScript.pop_front();
+            continue;
+        default:
+            FScript.pop_front();
+            continue;
+        }
+    }
+    return -1;
+}
+
+void LoopbackServer::Run() {
+    std::vector<pollfd> fds;
+    std::unique_lock lock(FLock);
+    while (!FStop) {
+        int timeout = Advance();
+        FChanged.notify_all();
+
+        const bool sending = !FScript.empty() && FScript.front().Kind == Action::kSend &&
+                             FScript.front().Offset < FScript.front().ChunkEnd;
+        fds.clear();
+        fds.push_back({FWakeRead, POLLIN, 0});
+        fds.push_back({FListener, short(FOptions.Accept ? POLLIN : 0), 0});
+        for (size_t i = 0; i < FConnections.size(); ++i) {
+            const Connection& connection = *FConnections[i];
+            short events = connection.ClientClosed ? 0 : POLLIN;
+            if (sending && i == FCurrent) {
+                events |= POLLOUT;
+            }
+            fds.push_back({connection.Fd, events, 0});
+        }
+        lock.unlock();
+        poll(fds.data(), fds.size(), timeout);
+        lock.lock();
+
+        char drain[64];
+        while (read(FWakeRead, drain, sizeof drain) > 0) {
+        }
+        if (fds[1].revents & POLLIN) {
+            AcceptPending();
+        }
+        for (size_t i = 2; i < fds.size(); ++i) {
+            Connection& connection = *FConnections[i - 2];
+            if (connection.Fd >= 0 && !connection.ClientClosed &&
+                (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                ReadFrom(connection);
+            }
+        }
+    }
+}
+
+int UnusedLoopbackPort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        Fail("socket");
+    }
+    sockaddr_in address = Loopback(0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        close(fd);
+        Fail("bind");
+    }
+    int port = BoundPort(fd);
+    close(fd);
+    return port;
+}

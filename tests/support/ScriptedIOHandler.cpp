@@ -1,0 +1,123 @@
+#include "ScriptedIOHandler.h"
+
+#include "IdException.h"
+#include "IdGlobal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+ScriptedIOHandler::ScriptedIOHandler() = default;
+
+ScriptedIOHandler::~ScriptedIOHandler() {
+    Close();
+}
+
+void ScriptedIOHandler::Receipt(const std::string& bytes) {
+    std::lock_guard lock(FLock);
+    FReceipts.push_back(bytes);
+    FChanged.notify_all();
+}
+
+void ScriptedIOHandler::BytePerReceipt(const std::string& text) {
+    for (char c : text) {
+        Receipt(std::string(1, c));
+    }
+}
+
+void ScriptedIOHandler::EndOfData() {
+    std::lock_guard lock(FLock);
+    FEndOfData = true;
+    FChanged.notify_all();
+}
+
+void ScriptedIOHandler::SetSendLimit(int32_t limit) {
+    std::lock_guard lock(FLock);
+    FSendLimit = limit;
+}
+
+std::string ScriptedIOHandler::Sent() const {
+    std::lock_guard lock(FLock);
+    return FSent;
+}
+
+int ScriptedIOHandler::RecvCalls() const {
+    std::lock_guard lock(FLock);
+    return FRecvCalls;
+}
+
+int ScriptedIOHandler::CloseCalls() const {
+    std::lock_guard lock(FLock);
+    return FCloseCalls;
+}
+
+size_t ScriptedIOHandler::PendingReceipts() const {
+    std::lock_guard lock(FLock);
+    return FReceipts.size();
+}
+
+int ScriptedIOHandler::Waiting() const {
+    std::lock_guard lock(FLock);
+    return FWaiting;
+}
+
+void ScriptedIOHandler::Close() {
+    std::lock_guard lock(FLock);
+    ++FCloseCalls;
+    FConnected = false;
+    FChanged.notify_all();
+}
+
+void ScriptedIOHandler::ConnectClient(const std::string&, int32_t, const std::string&, int32_t,
+                                      int32_t, int32_t, int32_t) {
+    std::lock_guard lock(FLock);
+    FConnected = true;
+}
+
+bool ScriptedIOHandler::Connected() {
+    std::lock_guard lock(FLock);
+    return FConnected;
+}
+
+bool ScriptedIOHandler::Readable(int32_t AMSec) {
+    std::unique_lock lock(FLock);
+    auto ready = [this] { return !FReceipts.empty() || FEndOfData || !FConnected; };
+    ++FWaiting;
+    bool result = true;
+    if (AMSec == Id::TimeoutInfinite || AMSec < 0) {
+        FChanged.wait(lock, ready);
+    } else {
+        result = FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
+    }
+    --FWaiting;
+    return result;
+}
+
+int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
+    std::lock_guard lock(FLock);
+    if (!FConnected) {
+        throw EIdClosedSocket();
+    }
+    ++FRecvCalls;
+    if (FReceipts.empty()) {
+        return 0; // end of data (Readable only lets a reader through with one of the two)
+    }
+    std::string& front = FReceipts.front();
+    int32_t count = std::min<int32_t>(ALen, int32_t(front.size()));
+    std::memcpy(ABuf, front.data(), size_t(count));
+    front.erase(0, size_t(count));
+    if (front.empty()) {
+        FReceipts.pop_front();
+    }
+    return count;
+}
+
+int32_t ScriptedIOHandler::Send(const void* ABuf, int32_t ALen) {
+    std::lock_guard lock(FLock);
+    if (!FConnected) {
+        throw EIdClosedSocket();
+    }
+    int32_t count = FSendLimit > 0 ? std::min(ALen, FSendLimit) : ALen;
+    FSent.append(static_cast<const char*>(ABuf), size_t(count));
+    return count;
+}

@@ -1,0 +1,59 @@
+// An in-memory I/O handler for connection tests that need exact receipt boundaries.
+//
+// Each queued receipt is what one Recv returns (split further only if the reader asks for
+// fewer bytes); EndOfData makes the next Recv return 0 as a peer close does. Readable waits
+// (on a condition variable) until a receipt, the end of data or a Close arrives, so a
+// reader thread can block in it like on a socket. Close wakes such a waiter; Recv and Send
+// on a closed handler raise EIdClosedSocket ("Disconnected.") as the socket handler does.
+#pragma once
+
+#include "IdIOHandler.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class ScriptedIOHandler : public TIdIOHandler {
+public:
+    // Starts connected; ConnectClient connects it again after a Close.
+    ScriptedIOHandler();
+    ~ScriptedIOHandler() override;
+
+    void Receipt(const std::string& bytes);
+    // Queues every byte of AText as a receipt of its own.
+    void BytePerReceipt(const std::string& text);
+    void EndOfData();
+    // The largest count one Send accepts (0: all), to exercise partial sends.
+    void SetSendLimit(int32_t limit);
+
+    std::string Sent() const;
+    int RecvCalls() const;
+    int CloseCalls() const;
+    size_t PendingReceipts() const;
+    // Threads currently waiting in Readable.
+    int Waiting() const;
+
+    void Close() override;
+    void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
+                       int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
+                       int32_t ATimeout) override;
+    bool Connected() override;
+    bool Readable(int32_t AMSec) override;
+    int32_t Recv(void* ABuf, int32_t ALen) override;
+    int32_t Send(const void* ABuf, int32_t ALen) override;
+
+private:
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    std::deque<std::string> FReceipts;
+    bool FEndOfData = false;
+    bool FConnected = true;
+    int32_t FSendLimit = 0;
+    std::string FSent;
+    int FRecvCalls = 0;
+    int FCloseCalls = 0;
+    int FWaiting = 0;
+};
