@@ -5,6 +5,7 @@
 #include "IdException.h"
 #include "IdGlobal.h"
 #include "IdIOHandlerSocket.h"
+#include "IdMainThreadQueue.h"
 
 #include "RawSocket.h"
 
@@ -37,7 +38,8 @@ private:
 class AntiFreezeWait : public ::testing::Test {
 protected:
     void SetUp() override {
-        Id::SetMainThread(); // this test's thread plays the window's thread
+        TIdMainThreadQueue::Instance()
+            .RegisterMainThread(); // this test's thread plays the window's thread
         FAntiFreeze.SetIdleTimeOut(50);
         ASSERT_TRUE(FListener.Valid());
     }
