@@ -39,6 +39,9 @@ void TGameOutput::Add(std::string_view AUpper, bool ABackwards) {
 }
 
 void TGameOutput::Prepend(std::string_view ABytes) {
+    if (ABytes.empty()) {
+        return; // an empty view may carry a null pointer, which memcpy must not get
+    }
     if (FBegin < ABytes.size()) {
         Regrow(ABytes.size(), 0);
     }
@@ -47,6 +50,9 @@ void TGameOutput::Prepend(std::string_view ABytes) {
 }
 
 void TGameOutput::Append(std::string_view ABytes) {
+    if (ABytes.empty()) {
+        return;
+    }
     if (FBuffer.size() - FEnd < ABytes.size()) {
         Regrow(0, ABytes.size());
     }
