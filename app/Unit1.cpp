@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "AutoSize.h"
 #include "ErrorDisplay.h"
 #include "SortedListBox.h"
 #include "WindowLayout.h"
@@ -11,6 +12,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include <type_traits>
 
 TForm1* Form1 = nullptr;
 
@@ -27,16 +30,25 @@ template <class W> W* Place(QWidget* AParent, const TControlSpec& ASpec) {
 template <class W> W* PlaceWithText(QWidget* AParent, const TControlSpec& ASpec) {
     W* widget = Place<W>(AParent, ASpec);
     widget->setText(QString::fromLatin1(ASpec.Text));
+    if constexpr (std::is_base_of_v<QLabel, W> || std::is_base_of_v<QCheckBox, W>) {
+        GrowToText(widget);
+    }
     return widget;
 }
 
 } // namespace
 
+// The sink is bound to the log view once the controls exist.
 TForm1::TForm1(QWidget* AParent) : QWidget(AParent), FSink(nullptr) {
     setWindowTitle(QString::fromLatin1(WindowCaption));
     move(WindowLeft, WindowTop);
     resize(WindowClientWidth, WindowClientHeight);
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // The design's font first; then faces of the same metrics (Arial's), which Debian has in
+    // fonts-urw-base35 as Nimbus Sans; the style hint covers a system with none of them.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(WindowFontPixels);
     setFont(font);
@@ -82,6 +94,9 @@ void TForm1::CreateControls() {
     Label5 = PlaceWithText<QLabel>(this, Control("Label5"));
     ed_channel = PlaceWithText<QLineEdit>(this, Control("ed_channel"));
     RichEdit3 = Place<QPlainTextEdit>(this, Control("RichEdit3"));
+    // One line high; scroll bars would fill it (the design's view has none).
+    RichEdit3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    RichEdit3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListBox2 = Place<TSortedListBox>(this, Control("ListBox2"));
     CheckBox1 = PlaceWithText<QCheckBox>(this, Control("CheckBox1"));
     CheckBox1->setChecked(true);
@@ -90,6 +105,9 @@ void TForm1::CreateControls() {
     Memo1->setPlainText(QString::fromLatin1(Memo1Text));
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
+    // Kept as needed rather than none: a stand-in font taller than the design's would
+    // otherwise hide the notice's last lines for good.
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Flat, in the window's own background colour, so it reads as a notice, not an input.
     QPalette palette = Memo1->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
