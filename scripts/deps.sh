@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
     cmake g++ ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev
-    xvfb xauth x11-apps imagemagick
+    qt6-base-dev fonts-urw-base35
+    xvfb xauth x11-apps x11-utils imagemagick
     clang-format
 )
 

@@ -30,8 +30,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-run_suite build
-run_suite build-asan -DBRISAL_SANITIZE=address
+# Options are given in full: run.sh configures build/ without tests, and a build directory
+# keeps its options from one configure to the next.
+run_suite build -DBRISAL_BUILD_TESTS=ON -DBRISAL_BUILD_APP=ON -DBRISAL_SANITIZE=
+run_suite build-asan -DBRISAL_SANITIZE=address -DBRISAL_BUILD_TESTS=ON -DBRISAL_BUILD_APP=ON
 # The window is single-threaded; ThreadSanitizer covers the layers with worker threads.
 run_suite build-tsan -DBRISAL_SANITIZE=thread -DBRISAL_BUILD_APP=OFF
 echo "== All suites passed"

@@ -1,0 +1,272 @@
+#include "FormFixture.h"
+#include "SortedListBox.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+
+using WindowTest = FormFixture;
+
+// The design's table, kept apart from the program's own copy so a slip in either shows.
+struct ControlRow {
+    const char* Name;
+    const char* Kind;
+    const char* Text;
+    bool Shown;
+    QRect Geometry;
+};
+
+const ControlRow Rows[] = {
+    {"Label1", "QLabel", "Status", true, {8, 616, 30, 13}},
+    {"Button_connect", "QPushButton", "Connect", true, {480, 312, 75, 25}},
+    {"Button_join", "QPushButton", "Join Channel", false, {293, 360, 75, 25}},
+    {"Edit1", "QLineEdit", "", false, {8, 592, 873, 21}},
+    {"Button_clrlogs", "QPushButton", "Clear Logs", true, {6, 8, 75, 25}},
+    {"ch_autoscroll", "QCheckBox", "Autoscroll", true, {680, 0, 97, 17}},
+    {"RichEdit1", "QPlainTextEdit", "", false, {16, 40, 737, 545}},
+    {"ed_nick", "QLineEdit", "Brisal", true, {432, 232, 169, 21}},
+    {"ed_serv", "QLineEdit", "irc.libera.chat", true, {432, 256, 169, 21}},
+    {"ed_port", "QLineEdit", "6667", true, {432, 280, 169, 21}},
+    {"Label2", "QLabel", "Nickname", true, {382, 236, 48, 13}},
+    {"Label3", "QLabel", "Server", true, {398, 261, 31, 13}},
+    {"Label4", "QLabel", "Port", true, {410, 283, 19, 13}},
+    {"Label5", "QLabel", "Channel", false, {382, 363, 39, 13}},
+    {"ed_channel", "QLineEdit", "#velmor", false, {424, 360, 169, 21}},
+    {"RichEdit3", "QPlainTextEdit", "", true, {88, 8, 577, 25}},
+    {"ListBox2", "QListWidget", "", true, {760, 40, 121, 545}},
+    {"CheckBox1", "QCheckBox", "Backwards Write (for TALO output)", true, {680, 16, 201, 17}},
+    {"Memo1", "QPlainTextEdit", nullptr, true, {16, 400, 729, 153}},
+};
+
+QString TextOf(QWidget* AWidget) {
+    if (auto* w = qobject_cast<QLabel*>(AWidget)) {
+        return w->text();
+    }
+    if (auto* w = qobject_cast<QAbstractButton*>(AWidget)) {
+        return w->text();
+    }
+    if (auto* w = qobject_cast<QLineEdit*>(AWidget)) {
+        return w->text();
+    }
+    if (auto* w = qobject_cast<QPlainTextEdit*>(AWidget)) {
+        return w->toPlainText();
+    }
+    if (auto* w = qobject_cast<QListWidget*>(AWidget)) {
+        return w->count() == 0 ? QString() : QStringLiteral("(rows)");
+    }
+    return QStringLiteral("(unknown kind)");
+}
+
+TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) {
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Brisal v2.3"));
+    EXPECT_EQ(Form->pos(), QPoint(515, 150));
+    EXPECT_EQ(Form->font().pixelSize(), 11);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    const QRect client = Form->rect();
+    for (const ControlRow& row : Rows) {
+        SCOPED_TRACE(row.Name);
+        auto* widget = Form->findChild<QWidget*>(QString::fromLatin1(row.Name));
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->parentWidget(), Form.get());
+        EXPECT_TRUE(widget->inherits(row.Kind)) << widget->metaObject()->className();
+        if (widget->inherits("QLabel") || widget->inherits("QCheckBox")) {
+            // Sized to their text: the designed place and height, at least the designed
+            // width, and wide enough for the text in the font actually used.
+            EXPECT_EQ(widget->pos(), row.Geometry.topLeft());
+            EXPECT_EQ(widget->height(), row.Geometry.height());
+            EXPECT_GE(widget->width(), row.Geometry.width());
+            EXPECT_GE(widget->width(), widget->sizeHint().width());
+        } else {
+            EXPECT_EQ(widget->geometry(), row.Geometry);
+        }
+        EXPECT_EQ(widget->isVisible(), row.Shown);
+        EXPECT_TRUE(client.contains(widget->geometry())) << "outside the client area";
+        if (row.Text) {
+            EXPECT_EQ(TextOf(widget), QString::fromLatin1(row.Text));
+        }
+    }
+    // A caption grown to its text must not run into the field it names.
+    EXPECT_LT(Form->Label2->geometry().right(), Form->ed_nick->x());
+    EXPECT_LT(Form->Label3->geometry().right(), Form->ed_serv->x());
+    EXPECT_LT(Form->Label4->geometry().right(), Form->ed_port->x());
+    EXPECT_TRUE(Form->ch_autoscroll->isChecked());
+    EXPECT_TRUE(Form->CheckBox1->isChecked());
+    // The two stores lie below the client area in the design; here they are no widgets.
+    EXPECT_EQ(Form->findChild<QWidget*>(QStringLiteral("ListBox1")), nullptr);
+    EXPECT_EQ(Form->findChild<QWidget*>(QStringLiteral("RichEdit2")), nullptr);
+    EXPECT_GE(client.height(), 616 + 13) << "the status line must be inside";
+    EXPECT_LE(client.height(), 664) << "the game output store must be below";
+}
+
+TEST_F(WindowTest, Memo1HoldsTheFloodgateWarningLineForLine) {
+    const QStringList expected = {
+        "Warning.",
+        "If the program keeps responding with '!!!FLOODGATE!!!', the Floodgate has been activaed "
+        "for that line, preventing it from being transmitted to the IRC ",
+        "channel.",
+        "The floodgate is activated when both the line you're trying to transmit is equal to the "
+        "previous one, and the time between both lines is a second or less.",
+        "The floodgate has been designed to combat situations where Orbel's file becomes blocked "
+        "(can't be deleted), and thus causes you to flood the channel ",
+        "with the same line over and over again.",
+        "The floodgate automatically deactivates itself.",
+        "",
+        "If the floodgate is being activated without you accidentally trying to say the same "
+        "thing twice rapidly, something is wrong (tm). You might want to try telling ",
+        "us about it, if you want Brisal to be improved.",
+        "",
+        "VISTA USERS:",
+        "The floodgate might be activated if either Velmor (the windows port) or Brisal isn't "
+        "being ran with Windows XP compatibility mode (we're not sure ",
+        "which needs to be put into compatibility mode, as of yet).",
+    };
+    EXPECT_EQ(Form->Memo1->toPlainText().split(QLatin1Char('\n')), expected);
+    EXPECT_EQ(Form->Memo1->frameShape(), QFrame::NoFrame);
+}
+
+TEST_F(WindowTest, TheLogAndTheWarningCannotBeEditedByTheUser) {
+    Form->show();
+    Form->RichEdit1->show();
+    Form->Addline("logged");
+    for (QPlainTextEdit* view : {Form->RichEdit1, Form->Memo1}) {
+        SCOPED_TRACE(view->objectName().toStdString());
+        const QString before = view->toPlainText();
+        view->setFocus();
+        QTest::keyClicks(view, "typed");
+        QTest::keyClick(view, Qt::Key_Backspace);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QTest::keyClick(view, Qt::Key_Return);
+        EXPECT_EQ(view->toPlainText(), before);
+        EXPECT_TRUE(view->isReadOnly());
+    }
+}
+
+TEST_F(WindowTest, NickListSortsWithoutRegardToLetterCase) {
+    for (const char* nick : {"carol", "BOB2", "alice2", "_x", "bob", "Alice", "Zed", "dave"}) {
+        Form->ListBox2->Add(QString::fromLatin1(nick));
+    }
+    EXPECT_EQ(Form->ListBox2->Items(),
+              (QStringList{"_x", "Alice", "alice2", "bob", "BOB2", "carol", "dave", "Zed"}));
+}
+
+TEST_F(WindowTest, TimerTicksEverySecondFromTheStart) {
+    EXPECT_TRUE(Form->Timer1->isActive());
+    EXPECT_EQ(Form->Timer1->interval(), 1000);
+    EXPECT_FALSE(Form->Timer1->isSingleShot());
+}
+
+TEST_F(WindowTest, AutoscrollFollowsTheEndOnlyWhileTicked) {
+    Form->show();
+    Form->RichEdit1->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    QScrollBar* bar = Form->RichEdit1->verticalScrollBar();
+    for (int i = 0; i < 200; ++i) {
+        Form->Addline("line " + std::to_string(i));
+    }
+    QApplication::processEvents();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(Form->RichEdit1->textCursor().atEnd());
+
+    Form->ch_autoscroll->setChecked(false);
+    bar->setValue(10);
+    const int maximumBefore = bar->maximum();
+    for (int i = 0; i < 100; ++i) {
+        Form->Addline("more " + std::to_string(i));
+    }
+    QApplication::processEvents();
+    EXPECT_GT(bar->maximum(), maximumBefore);
+    EXPECT_EQ(bar->value(), 10);
+
+    Form->ch_autoscroll->setChecked(true);
+    Form->Addline("back at the end");
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+// Errors of handlers and ticks -------------------------------------------------------------
+
+TEST_F(WindowTest, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn) {
+    QPushButton button;
+    int calls = 0;
+    QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
+        if (++calls == 1) {
+            throw std::runtime_error("first click failed");
+        }
+    }));
+    button.click();
+    button.click();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(Errors, (std::vector<std::string>{"first click failed"}));
+}
+
+TEST_F(WindowTest, RepeatingFailuresNeverStackMessageBoxes) {
+    // Two ticks that fail every time, much faster than a second. While one of them shows its
+    // message box, the box's nested event loop keeps the other one running (Qt does not
+    // re-enter the tick that is showing the box itself).
+    QTimer first, second;
+    int ticks = 0;
+    for (QTimer* timer : {&first, &second}) {
+        QObject::connect(timer, &QTimer::timeout, Guarded([&] {
+                             ++ticks;
+                             throw std::runtime_error("tick failed");
+                         }));
+    }
+    int open = 0, maxOpen = 0, shown = 0;
+    TErrorDisplay::SetPresenter([&](const QString& AText) {
+        EXPECT_EQ(AText, QStringLiteral("tick failed"));
+        ++shown;
+        maxOpen = std::max(maxOpen, ++open);
+        QEventLoop modal;
+        QTimer::singleShot(100, &modal, &QEventLoop::quit);
+        modal.exec();
+        --open;
+    });
+    const int droppedBefore = TErrorDisplay::Dropped();
+    first.start(5);
+    second.start(7);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown >= 3; }, 5000));
+    first.stop();
+    second.stop();
+    EXPECT_EQ(maxOpen, 1);
+    EXPECT_GT(ticks, shown);
+    EXPECT_EQ(TErrorDisplay::Dropped() - droppedBefore, ticks - shown);
+    EXPECT_FALSE(TErrorDisplay::Showing());
+}
+
+TEST_F(WindowTest, TheRealMessageBoxShowsTheTextAndOnlyOneIsOpenAtATime) {
+    TErrorDisplay::SetPresenter({});
+    QString title, text;
+    int boxes = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        TErrorDisplay::ShowError(QStringLiteral("second while open"));
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            boxes += qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible();
+        }
+        box->accept();
+    });
+    TErrorDisplay::ShowError(QStringLiteral("Cannot create file \"x\". No space left on device"));
+    EXPECT_EQ(title, QStringLiteral("Brisal"));
+    EXPECT_EQ(text, QStringLiteral("Cannot create file \"x\". No space left on device"));
+    EXPECT_EQ(boxes, 1);
+    EXPECT_FALSE(TErrorDisplay::Showing());
+}
+
+} // namespace
