@@ -74,6 +74,7 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* AValue) {
     ReleaseIOHandler(FOwnsIOHandler);
     FOwnsIOHandler = false;
     FCloseClaimed = false;
+    FDisconnectedLocally = false;
     if (AValue != nullptr) {
         AValue->FreeNotification(this);
         std::lock_guard lock(FIOHandlerLock);
@@ -117,6 +118,7 @@ void TIdTCPConnection::ResetConnection() {
     FInputBuffered = 0;
     FClosedGracefully = false;
     FCloseClaimed = false;
+    FDisconnectedLocally = false;
 }
 
 void TIdTCPConnection::BytesRemoved(int32_t ACount) {
@@ -180,6 +182,7 @@ void TIdTCPConnection::DisconnectSocketOn(const TLease& AHandler, bool AClaimed)
 }
 
 void TIdTCPConnection::DisconnectSocket() {
+    FDisconnectedLocally = true;
     DisconnectSocketOn(Lease());
 }
 
@@ -270,6 +273,12 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
             return count;
         }
         if (!ConnectedOn(handler)) {
+            // Closed here rather than by the peer while this read waited: the reader is
+            // to stop, also when an unterminated rest is buffered, which after a peer
+            // close would still be handed out.
+            if (FDisconnectedLocally && ARaiseExceptionIfDisconnected) {
+                throw EIdClosedSocket();
+            }
             return 0;
         }
     }
