@@ -28,10 +28,14 @@ TIdStack* ActiveStack() {
 
 TIdBaseComponent::TIdBaseComponent() = default;
 
-// Everyone that asked is told before this component is gone. The list is taken first, and
-// each entry unlinked before its call, so a Notification override may itself call
-// RemoveFreeNotification or FreeNotification without disturbing this loop.
 TIdBaseComponent::~TIdBaseComponent() {
+    NotifyRemoval();
+}
+
+// The list is taken first, and each entry unlinked before its call, so a Notification
+// override may itself call RemoveFreeNotification or FreeNotification without disturbing
+// this loop.
+void TIdBaseComponent::NotifyRemoval() {
     std::vector<TIdBaseComponent*> notifies;
     notifies.swap(FFreeNotifies);
     for (TIdBaseComponent* other : notifies) {
@@ -77,7 +81,10 @@ TIdComponent::TIdComponent() {
     ++gComponentCount;
 }
 
+// Those holding a reference hear of the removal before the stack can go with the last
+// component, so a Notification override may still use ActiveStack.
 TIdComponent::~TIdComponent() {
+    NotifyRemoval();
     std::lock_guard lock(gStackLock);
     if (--gComponentCount == 0) {
         gActiveStack.store(nullptr);

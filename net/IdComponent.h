@@ -34,6 +34,10 @@ protected:
     // not call it or cast it. Overrides clear their references and call the inherited one.
     virtual void Notification(TIdBaseComponent* AComponent, TOperation AOperation);
 
+    // Tells every registered component that this one is going, and unlinks them all. The
+    // destructor does it; TIdComponent does it earlier, while the socket stack still exists.
+    void NotifyRemoval();
+
 private:
     std::vector<TIdBaseComponent*> FFreeNotifies;
 };

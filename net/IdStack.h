@@ -29,17 +29,21 @@ inline constexpr int32_t Id_SD_Both = 2;    // shutdown: both directions
 inline constexpr int32_t Id_MSG_OOB = 1;
 inline constexpr int32_t Id_MSG_PEEK = 2;
 
-// Socket-level options in the Winsock numbering; the stack translates them to the platform's
-// own numbers (Linux numbers SOL_SOCKET and these options differently). Other levels and
-// options pass through unchanged (IPPROTO_TCP and TCP_NODELAY agree everywhere). SO_ERROR
-// reads back as a Winsock-numbered code.
+// Socket-level options in the Winsock numbering, all with an int value; the stack translates
+// them to the platform's own numbers (Linux numbers SOL_SOCKET and these options differently)
+// and refuses other socket-level options with 10042. Other levels pass through unchanged
+// (IPPROTO_TCP and TCP_NODELAY agree everywhere). SO_ERROR reads back as a Winsock code.
 inline constexpr int32_t Id_SOL_SOCKET = 0xFFFF;
+inline constexpr int32_t Id_SO_DEBUG = 0x0001;
 inline constexpr int32_t Id_SO_REUSEADDR = 0x0004;
 inline constexpr int32_t Id_SO_KEEPALIVE = 0x0008;
+inline constexpr int32_t Id_SO_DONTROUTE = 0x0010;
 inline constexpr int32_t Id_SO_BROADCAST = 0x0020;
+inline constexpr int32_t Id_SO_OOBINLINE = 0x0100;
 inline constexpr int32_t Id_SO_SNDBUF = 0x1001;
 inline constexpr int32_t Id_SO_RCVBUF = 0x1002;
 inline constexpr int32_t Id_SO_ERROR = 0x1007;
+inline constexpr int32_t Id_SO_TYPE = 0x1008;
 
 using TIdInAddr = std::array<uint8_t, 4>; // an IPv4 address in memory (network) order
 using TIdSocketHandles = std::vector<TIdStackSocketHandle>;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -70,6 +71,12 @@ int32_t ResolverError(int rc) {
     }
 }
 
+// A name with a zero byte in it would be cut at that byte by the C calls and look up
+// something other than what was asked; such a name exists nowhere.
+bool HasZeroByte(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
 bool ValidPort(int32_t port) {
     return port >= 0 && port <= 65535;
 }
@@ -106,34 +113,57 @@ void ReadAddress(const sockaddr_storage& storage, int32_t& family, std::string& 
     }
 }
 
-// Socket-level option numbers: Winsock's onto this platform's.
-void TranslateOption(int32_t& level, int32_t& option) {
+// Socket-level option numbers: Winsock's onto this platform's. Only options whose value has
+// the same form on both sides (an int) are translated; any other socket-level option is
+// refused, since passing its Winsock number through would name a different option here
+// (Winsock's SO_ACCEPTCONN is Linux's SO_REUSEADDR). Other levels pass through unchanged.
+bool TranslateOption(int32_t& level, int32_t& option) {
     if (level != Id_SOL_SOCKET) {
-        return;
+        return true;
     }
-    level = SOL_SOCKET;
-    switch (option) {
-    case Id_SO_REUSEADDR:
-        option = SO_REUSEADDR;
-        break;
-    case Id_SO_KEEPALIVE:
-        option = SO_KEEPALIVE;
-        break;
-    case Id_SO_BROADCAST:
-        option = SO_BROADCAST;
-        break;
-    case Id_SO_SNDBUF:
-        option = SO_SNDBUF;
-        break;
-    case Id_SO_RCVBUF:
-        option = SO_RCVBUF;
-        break;
-    case Id_SO_ERROR:
-        option = SO_ERROR;
-        break;
-    default:
-        break;
+    static const struct {
+        int32_t Winsock;
+        int Native;
+    } kOptions[] = {
+        {Id_SO_DEBUG, SO_DEBUG},         {Id_SO_REUSEADDR, SO_REUSEADDR},
+        {Id_SO_KEEPALIVE, SO_KEEPALIVE}, {Id_SO_DONTROUTE, SO_DONTROUTE},
+        {Id_SO_BROADCAST, SO_BROADCAST}, {Id_SO_OOBINLINE, SO_OOBINLINE},
+        {Id_SO_SNDBUF, SO_SNDBUF},       {Id_SO_RCVBUF, SO_RCVBUF},
+        {Id_SO_ERROR, SO_ERROR},         {Id_SO_TYPE, SO_TYPE},
+    };
+    for (const auto& o : kOptions) {
+        if (o.Winsock == option) {
+            level = SOL_SOCKET;
+            option = o.Native;
+            return true;
+        }
     }
+    return false;
+}
+
+struct AddrInfoFree {
+    void operator()(addrinfo* ai) const { freeaddrinfo(ai); }
+};
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+// The IPv4 addresses of a name; failures raise the resolver's code through the check.
+AddrInfoPtr LookUp(TIdStack& stack, const std::string& name) {
+    if (HasZeroByte(name)) {
+        stack.CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address rather than one per socket type
+    addrinfo* result = nullptr;
+    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    if (rc != 0) {
+        stack.CheckForSocketError(Fail(ResolverError(rc)));
+    }
+    return AddrInfoPtr(result);
+}
+
+std::string AddressOf(const addrinfo* ai) {
+    return InAddrToString(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr);
 }
 
 template <typename Call> auto RetryOnInterrupt(Call call) {
@@ -162,19 +192,10 @@ TIdStackPosix::~TIdStackPosix() = default;
 
 void TIdStackPosix::PopulateLocalAddresses() {
     FLocalAddresses.clear();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address rather than one per socket type
-    addrinfo* result = nullptr;
-    const int rc = getaddrinfo(LocalHostName().c_str(), nullptr, &hints, &result);
-    if (rc != 0) {
-        CheckForSocketError(Fail(ResolverError(rc)));
+    const AddrInfoPtr result = LookUp(*this, LocalHostName());
+    for (const addrinfo* ai = result.get(); ai != nullptr; ai = ai->ai_next) {
+        FLocalAddresses.push_back(AddressOf(ai));
     }
-    for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
-        FLocalAddresses.push_back(
-            InAddrToString(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr));
-    }
-    freeaddrinfo(result);
 }
 
 TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle ASocket, std::string& VIP,
@@ -241,20 +262,8 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
 }
 
 std::string TIdStackPosix::HostByName(const std::string& AHostName) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    const int rc = getaddrinfo(AHostName.c_str(), nullptr, &hints, &result);
-    if (rc != 0) {
-        CheckForSocketError(Fail(ResolverError(rc)));
-    }
-    std::string address;
-    if (result != nullptr) {
-        address = InAddrToString(reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr);
-    }
-    freeaddrinfo(result);
-    return address;
+    const AddrInfoPtr result = LookUp(*this, AHostName);
+    return result ? AddressOf(result.get()) : std::string();
 }
 
 std::string TIdStackPosix::LocalHostName() {
@@ -264,6 +273,9 @@ std::string TIdStackPosix::LocalHostName() {
 }
 
 std::string TIdStackPosix::HostByAddress(const std::string& AAddress) {
+    if (HasZeroByte(AAddress)) {
+        CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = inet_addr(AAddress.c_str());
@@ -280,7 +292,8 @@ int32_t TIdStackPosix::ServicePort(const std::string& AService) {
     servent entry{};
     servent* found = nullptr;
     char buffer[4096];
-    if (getservbyname_r(AService.c_str(), nullptr, &entry, buffer, sizeof buffer, &found) == 0 &&
+    if (!HasZeroByte(AService) &&
+        getservbyname_r(AService.c_str(), nullptr, &entry, buffer, sizeof buffer, &found) == 0 &&
         found != nullptr) {
         return ntohs(static_cast<uint16_t>(found->s_port));
     }
@@ -377,13 +390,17 @@ int32_t TIdStackPosix::SendTo(TIdStackSocketHandle ASocket, const void* ABuffer,
 
 int32_t TIdStackPosix::SetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
                                   const void* AOptVal, int32_t AOptLen) {
-    TranslateOption(ALevel, AOptName);
+    if (!TranslateOption(ALevel, AOptName)) {
+        return Fail(Id::WSAENOPROTOOPT);
+    }
     return Raw(setsockopt(ASocket, ALevel, AOptName, AOptVal, static_cast<socklen_t>(AOptLen)));
 }
 
 int32_t TIdStackPosix::GetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
                                   void* AOptVal, int32_t& VOptLen) {
-    TranslateOption(ALevel, AOptName);
+    if (!TranslateOption(ALevel, AOptName)) {
+        return Fail(Id::WSAENOPROTOOPT);
+    }
     socklen_t len = static_cast<socklen_t>(VOptLen);
     if (getsockopt(ASocket, ALevel, AOptName, AOptVal, &len) < 0) {
         return FailWithErrno();

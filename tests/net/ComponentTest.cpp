@@ -104,6 +104,31 @@ TEST_F(StackLifetime, ConcurrentComponentsShareAndReleaseTheStack) {
     EXPECT_EQ(gStacksCreated, gStacksFreed);
 }
 
+namespace {
+// Not a TIdComponent itself, so it does not keep the stack alive.
+class StackWatcher : public TIdBaseComponent {
+public:
+    bool FSawStack = false;
+
+protected:
+    void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override {
+        FSawStack = ActiveStack() != nullptr;
+        TIdBaseComponent::Notification(AComponent, AOperation);
+    }
+};
+} // namespace
+
+// The last component's holders hear of its removal while the stack still exists, so they
+// can still close what they hold.
+TEST_F(StackLifetime, RemovalIsReportedBeforeTheLastComponentFreesTheStack) {
+    StackWatcher watcher;
+    auto last = std::make_unique<TIdComponent>();
+    last->FreeNotification(&watcher);
+    last.reset();
+    EXPECT_TRUE(watcher.FSawStack);
+    EXPECT_EQ(ActiveStack(), nullptr);
+}
+
 TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
     TIdComponent c;
     std::vector<std::string> log;
