@@ -66,8 +66,7 @@ void TIdSocketHandle::Release() {
     std::shared_ptr<TSocket> socket;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        socket = std::move(FSocket);
-        FSocket.reset();
+        socket.swap(FSocket);
         FHandleAllocated.store(false, std::memory_order_release);
     }
     if (socket) {
@@ -138,7 +137,13 @@ int32_t TIdSocketHandle::Connect(int32_t AFamily) {
     if (result != Id_SOCKET_ERROR) {
         int32_t family = 0;
         stack.SockName(HandleOf(socket), family, FIP, FPort);
-        stack.PeerName(HandleOf(socket), family, FPeerIP, FPeerPort);
+        try {
+            stack.PeerName(HandleOf(socket), family, FPeerIP, FPeerPort);
+        } catch (const EIdSocketError&) {
+            // A peer that accepts and resets at once can be gone before this question
+            // ("not connected"). The connect did succeed, to the address just dialled, which
+            // stays; the reset is reported by the first read or write like any other.
+        }
     }
     return result;
 }

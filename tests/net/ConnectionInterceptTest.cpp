@@ -103,18 +103,6 @@ TEST(ConnectionIntercept, ConnectRunsOutsideInAndDisconnectInsideOut) {
     EXPECT_EQ(chain.log, expected);
 }
 
-TEST(ConnectionIntercept, UnboundEventsPassTheBlockOnUnchanged) {
-    TIdConnectionIntercept outer, inner;
-    outer.SetIntercept(&inner);
-    std::string seen;
-    inner.OnSend = [&](TIdConnectionIntercept*, TIdSimpleBuffer* b) { seen = Content(b); };
-    TIdSimpleBuffer block;
-    block.Write("abc", 3);
-    outer.Send(&block);
-    EXPECT_EQ(seen, "abc");
-    EXPECT_TRUE(outer.IsClient());
-}
-
 TEST(ConnectionIntercept, DestroyingAChainedInterceptClearsTheReference) {
     TIdConnectionIntercept outer;
     auto first = std::make_unique<TIdConnectionIntercept>();

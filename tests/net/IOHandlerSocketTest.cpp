@@ -10,6 +10,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -98,6 +99,33 @@ TEST(IOHandlerSocket, ResolvingIsReportedForNamesOnlyAndLocalhostNeedsNoLookup) 
     }
 }
 
+// The peer accepts and resets before the connect has asked for the peer's name: the connect
+// still stands, and the reset comes out of the first read.
+TEST(IOHandlerSocket, PeerResettingRightAfterTheConnectIsReportedByTheFirstRead) {
+    ProbeStackScope probe;
+    RawSocket listener = RawSocket::Listener();
+    TIdIOHandlerSocket handler;
+    ProbeStack* stack = ProbeStack::Active();
+    ASSERT_NE(stack, nullptr);
+    bool resetArrived = false;
+    stack->AfterConnect = [&](TIdStackSocketHandle AFd) {
+        RawSocket accepted = listener.Accept();
+        const linger abort{1, 0};
+        ::setsockopt(accepted.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+        accepted.Close();
+        pollfd wait{AFd, POLLIN, 0};
+        resetArrived = ::poll(&wait, 1, 5000) == 1;
+    };
+    Connect(handler, "127.0.0.1", listener.LocalPort());
+    ASSERT_TRUE(resetArrived);
+    EXPECT_TRUE(handler.Connected());
+    EXPECT_EQ(handler.Binding()->PeerIP(), "127.0.0.1");
+    EXPECT_EQ(handler.Binding()->PeerPort(), listener.LocalPort());
+    char byte = 0;
+    EXPECT_EQ(handler.Recv(&byte, 1), -1);
+    EXPECT_EQ(stack->LastSocketError(), 10054);
+}
+
 TEST(IOHandlerSocket, BoundPortIsTheSourcePortThePeerSees) {
     RawSocket listener = RawSocket::Listener();
     const int32_t boundPort = FreeLoopbackPort();
@@ -167,7 +195,8 @@ TEST(IOHandlerSocket, RefusedConnectRaisesTheSocketErrorWithAndWithoutTimeout) {
 
 TEST(IOHandlerSocket, ConnectWithTimeoutSucceedsWhenThePeerAccepts) {
     RawSocket listener = RawSocket::Listener();
-    for (int32_t timeout : {100, 3000, Id::TimeoutInfinite}) {
+    // Below one poll step (a single sleep, then the check), several steps, and no limit.
+    for (int32_t timeout : {124, 3000, Id::TimeoutInfinite}) {
         SCOPED_TRACE(timeout);
         TIdIOHandlerSocket handler;
         Connect(handler, "127.0.0.1", listener.LocalPort(), timeout);
