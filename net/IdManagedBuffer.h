@@ -11,13 +11,14 @@
 // position or the end are physical. New bytes are always appended at the physical end.
 class TIdManagedBuffer : public TIdSimpleBuffer {
 public:
+    // Final: the connection calls these once per line, and they are then bound directly.
     int32_t Seek(int32_t AOffset, TSeekOrigin AOrigin) override;
-    int32_t Size() const override { return PhysicalSize() - FConsumedCount; }
-    const char* Data() const override { return Memory() + FConsumedCount; }
+    int32_t Size() const final { return PhysicalSize() - FConsumedCount; }
+    const char* Data() const final { return Memory() + FConsumedCount; }
 
     void Clear() override;
     std::string Extract(int32_t ACount) override;
-    void Remove(int32_t ACount) override;
+    void Remove(int32_t ACount) final;
     // Moves the unconsumed bytes to the start of the block.
     void Compact();
 

@@ -79,6 +79,19 @@ int32_t TIdSimpleBuffer::Write(const void* ABuffer, int32_t ACount) {
     return ACount;
 }
 
+char* TIdSimpleBuffer::AppendSpace(int32_t ACount) {
+    if (int64_t(FSize) + std::max(ACount, 0) > INT32_MAX) {
+        throw std::bad_alloc();
+    }
+    Reserve(FSize + std::max(ACount, 0));
+    return FMemory + FSize;
+}
+
+void TIdSimpleBuffer::Appended(int32_t AWritten) {
+    FSize += std::clamp(AWritten, 0, FCapacity - FSize);
+    FPosition = FSize;
+}
+
 void TIdSimpleBuffer::Clear() {
     std::free(FMemory);
     FMemory = nullptr;

@@ -37,6 +37,11 @@ public:
     int32_t Write(const void* ABuffer, int32_t ACount);
     // Size 0, position 0, memory released.
     virtual void Clear();
+    // Appending without an intermediate copy: AppendSpace makes room for ACount bytes at the
+    // physical end and returns where they go; Appended adds the AWritten bytes put there to
+    // the size and leaves the position at the end, as Seek(0, soEnd) and Write would.
+    char* AppendSpace(int32_t ACount);
+    void Appended(int32_t AWritten);
 
     // The physical block, and where the readable bytes start within it.
     char* Memory() { return FMemory; }

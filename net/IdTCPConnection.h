@@ -33,7 +33,8 @@ enum TIdMaxLineAction { maException, maSplit };
 //    handle shuts both directions down and keeps the descriptor number taken until no call
 //    is inside it), so the reader leaves promptly and frees the handler behind itself.
 //    A reader that was inside the handler when it was closed judges the connection by that
-//    handler (its lease), so its read ends with an exception rather than an empty line.
+//    handler (its lease), and a read that ends because of a local close raises
+//    (EIdConnClosedGracefully or EIdClosedSocket) rather than returning an empty line.
 //  - Closing a gracefully closed socket and raising hsDisconnected/OnDisconnected from
 //    CheckForDisconnect is claimed once per connection, so the reader and the window's
 //    thread noticing the same close do not both report it.
@@ -141,4 +142,7 @@ private:
     std::atomic<int32_t> FInputBuffered{0};
     // Set by whoever closes the socket of the current connection first.
     std::atomic<bool> FCloseClaimed{false};
+    // Set by an explicit DisconnectSocket (and so Disconnect), as opposed to a close that
+    // follows the peer's.
+    std::atomic<bool> FDisconnectedLocally{false};
 };

@@ -74,6 +74,8 @@ TEST(ReadLn, CutsLinesAtTheirTerminator) {
         for (const std::string& r : c.receipts) {
             t.Handler->Receipt(r);
         }
+        // A terminator that is missed then ends in an empty line instead of a hang.
+        t.Handler->EndOfData();
         for (const std::string& expected : c.lines) {
             EXPECT_EQ(t.Conn.ReadLn(c.terminator), expected);
         }
@@ -86,6 +88,7 @@ TEST(ReadLn, OneBytePerReceiptGivesTheSameLines) {
     Connection t;
     const std::string text = "first line\r\n\r\nthird\r\r\n";
     t.Handler->BytePerReceipt(text);
+    t.Handler->EndOfData();
     EXPECT_EQ(t.Conn.ReadLn(), "first line");
     EXPECT_EQ(t.Conn.ReadLn(), "");
     EXPECT_EQ(t.Conn.ReadLn(), "third\r");
@@ -141,6 +144,7 @@ TEST(ReadLn, EnforcesTheMaximumLineLength) {
         for (size_t i = 0; i < c.input.size(); i += 4096) {
             t.Handler->Receipt(c.input.substr(i, 4096));
         }
+        t.Handler->EndOfData();
         for (const std::string& expected : c.outcomes) {
             EXPECT_EQ(Outcome([&] { return t.Conn.ReadLn("", -1, c.maxLength); }), expected);
         }

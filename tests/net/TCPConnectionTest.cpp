@@ -187,34 +187,37 @@ TEST(TCPConnectionHandler, DestructionClosesWithoutEventsAndFreesTheOwnedHandler
 }
 
 // The reader blocks in ReadLn while the test's thread (the window's thread) disconnects:
-// the read must end with an exception, and the handler must outlive the reader's use.
+// that very read must end with an exception, whether the reader waited in Readable or was
+// already inside Recv, and the handler must outlive the reader's use of it.
 TEST(TCPConnectionThreads, DisconnectEndsABlockedReadLnWithAnException) {
-    for (bool buffered : {false, true}) {
-        SCOPED_TRACE(buffered ? "with an unterminated rest buffered" : "nothing buffered");
-        std::atomic<int> destroyed{0};
-        TIdTCPConnection conn;
-        auto* handler = new CountedHandler(destroyed);
-        conn.SetIOHandler(handler);
-        conn.SetOwnsIOHandler(true);
-        if (buffered) {
-            handler->Receipt("abc");
-        }
-        auto reader = std::async(std::launch::async, [&]() -> std::string {
-            try {
-                for (;;) {
-                    conn.ReadLn();
-                    conn.CheckForDisconnect(true, false);
-                }
-            } catch (const EIdException& e) {
-                return e.what();
+    for (bool waitInRecv : {false, true}) {
+        for (bool buffered : {false, true}) {
+            SCOPED_TRACE(std::string(waitInRecv ? "waiting in Recv" : "waiting in Readable") +
+                         (buffered ? ", unterminated rest buffered" : ", nothing buffered"));
+            std::atomic<int> destroyed{0};
+            TIdTCPConnection conn;
+            auto* handler = new CountedHandler(destroyed);
+            handler->SetWaitInRecv(waitInRecv);
+            conn.SetIOHandler(handler);
+            conn.SetOwnsIOHandler(true);
+            if (buffered) {
+                handler->Receipt("abc");
             }
-        });
-        ASSERT_TRUE(WaitUntil([&] { return handler->Waiting() == 1; }));
-        conn.Disconnect();
-        ASSERT_EQ(reader.wait_for(5s), std::future_status::ready) << "reader still blocked";
-        EXPECT_FALSE(reader.get().empty());
-        EXPECT_EQ(destroyed, 1);
-        EXPECT_FALSE(conn.Connected());
+            auto reader = std::async(std::launch::async, [&]() -> std::string {
+                try {
+                    return "returned \"" + conn.ReadLn() + "\"";
+                } catch (const EIdException& e) {
+                    return std::string("raised ") + e.what();
+                }
+            });
+            ASSERT_TRUE(WaitUntil([&] { return handler->Waiting() == 1; }));
+            conn.Disconnect();
+            ASSERT_EQ(reader.wait_for(5s), std::future_status::ready) << "reader still blocked";
+            const std::string outcome = reader.get();
+            EXPECT_EQ(outcome.rfind("raised ", 0), 0u) << outcome;
+            EXPECT_EQ(destroyed, 1);
+            EXPECT_FALSE(conn.Connected());
+        }
     }
 }
 

@@ -36,6 +36,11 @@ void ScriptedIOHandler::SetSendLimit(int32_t limit) {
     FSendLimit = limit;
 }
 
+void ScriptedIOHandler::SetWaitInRecv(bool value) {
+    std::lock_guard lock(FLock);
+    FWaitInRecv = value;
+}
+
 std::string ScriptedIOHandler::Sent() const {
     std::lock_guard lock(FLock);
     return FSent;
@@ -82,6 +87,9 @@ bool ScriptedIOHandler::Connected() {
 bool ScriptedIOHandler::Readable(int32_t AMSec) {
     std::unique_lock lock(FLock);
     auto ready = [this] { return !FReceipts.empty() || FEndOfData || !FConnected; };
+    if (FWaitInRecv) {
+        return true;
+    }
     ++FWaiting;
     bool result = true;
     if (AMSec == Id::TimeoutInfinite || AMSec < 0) {
@@ -94,9 +102,17 @@ bool ScriptedIOHandler::Readable(int32_t AMSec) {
 }
 
 int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
-    std::lock_guard lock(FLock);
+    std::unique_lock lock(FLock);
     if (!FConnected) {
         throw EIdClosedSocket();
+    }
+    if (FWaitInRecv) {
+        ++FWaiting;
+        FChanged.wait(lock, [this] { return !FReceipts.empty() || FEndOfData || !FConnected; });
+        --FWaiting;
+        if (!FConnected) {
+            return 0;
+        }
     }
     ++FRecvCalls;
     if (FReceipts.empty()) {

@@ -28,12 +28,16 @@ public:
     void EndOfData();
     // The largest count one Send accepts (0: all), to exercise partial sends.
     void SetSendLimit(int32_t limit);
+    // Makes the wait happen inside Recv instead of Readable (which then answers at once),
+    // as with a reader already in recv: a Close then makes that Recv return 0, the way a
+    // socket shut down under a blocked recv does.
+    void SetWaitInRecv(bool value);
 
     std::string Sent() const;
     int RecvCalls() const;
     int CloseCalls() const;
     size_t PendingReceipts() const;
-    // Threads currently waiting in Readable.
+    // Threads currently waiting in Readable or Recv.
     int Waiting() const;
 
     void Close() override;
@@ -52,6 +56,7 @@ private:
     bool FEndOfData = false;
     bool FConnected = true;
     int32_t FSendLimit = 0;
+    bool FWaitInRecv = false;
     std::string FSent;
     int FRecvCalls = 0;
     int FCloseCalls = 0;
