@@ -1,8 +1,8 @@
 // The hook through which blocking calls made on the window's thread can keep the window
 // responsive. At most one anti-freeze is registered per process (the last one created); with
 // none registered, ShouldUse is false and DoProcess does nothing. Only the window's thread
-// (the thread registered with TIdMainThreadQueue) ever runs Process. Create, use and destroy an anti-freeze on the
-// window's thread.
+// (the thread registered with TIdMainThreadQueue) ever runs Process. Create, use and destroy an
+// anti-freeze on the window's thread.
 #pragma once
 
 #include "IdComponent.h"

@@ -22,5 +22,4 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, raising std::invalid_argument when the text is not such a number.
 int32_t StrToInt(std::string_view text);
 
-
 } // namespace Id
