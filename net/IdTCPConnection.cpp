@@ -297,6 +297,13 @@ std::string TIdTCPConnection::MaxLineExceeded(int32_t AMaxLineLength) {
 
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
+    std::string line;
+    ReadLnInto(line, ATerminator, ATimeout, AMaxLineLength);
+    return line;
+}
+
+void TIdTCPConnection::ReadLnInto(std::string& VLine, const std::string& ATerminator,
+                                  int32_t ATimeout, int32_t AMaxLineLength) {
     if (AMaxLineLength == -1) {
         AMaxLineLength = FMaxLineLength;
     }
@@ -323,17 +330,20 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
         }
         if (found >= 0) {
             if (AMaxLineLength != 0 && found > AMaxLineLength) {
-                return MaxLineExceeded(AMaxLineLength);
+                VLine = MaxLineExceeded(AMaxLineLength);
+                return;
             }
             break;
         }
         if (AMaxLineLength != 0 && searched > AMaxLineLength) {
-            return MaxLineExceeded(AMaxLineLength);
+            VLine = MaxLineExceeded(AMaxLineLength);
+            return;
         }
         CheckForDisconnect(true, true);
         // With an explicit time-out a wait without data (-1) just starts the next pass.
         if (FillInputBuffer(true, ATimeout, ATimeout == Id::TimeoutDefault) == 0) {
-            return std::string(); // what is buffered stays for the next read
+            VLine.clear(); // what is buffered stays for the next read
+            return;
         }
     }
     int32_t length = found;
@@ -343,9 +353,8 @@ std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATi
             --length;
         }
     }
-    std::string line(FInputBuffer->Data(), size_t(length));
+    VLine.assign(FInputBuffer->Data(), size_t(length));
     FInputBuffer->Remove(found + terminatorLength);
-    return line;
 }
 
 void TIdTCPConnection::Write(const std::string& AOut) {

@@ -67,6 +67,11 @@ public:
     // The next line without its terminator (empty: LF, with one CR before it dropped too).
     virtual std::string ReadLn(const std::string& ATerminator = std::string(),
                                int32_t ATimeout = Id::TimeoutDefault, int32_t AMaxLineLength = -1);
+    // ReadLn into the caller's string, reusing its capacity, as std::getline does: a reader
+    // that keeps one string for every line allocates nothing per line. Same rules and results
+    // as ReadLn (which is this, into a fresh string).
+    void ReadLnInto(std::string& VLine, const std::string& ATerminator = std::string(),
+                    int32_t ATimeout = Id::TimeoutDefault, int32_t AMaxLineLength = -1);
     virtual void Write(const std::string& AOut);
     virtual void WriteLn(const std::string& AOut = std::string());
 

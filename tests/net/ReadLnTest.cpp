@@ -164,6 +164,24 @@ TEST(ReadLn, AnOverLongLineRaisesBeforeTheNextReceiptAndStaysBuffered) {
     EXPECT_EQ(t.Conn.ReadLn(), "next");
 }
 
+// A kept string must never carry bytes of an earlier, longer line into a shorter one, nor
+// keep its old text when a close ends the read with an empty line.
+TEST(ReadLn, IntoAKeptStringReplacesItsWholeContent) {
+    Connection t;
+    t.Conn.SetMaxLineLength(4);
+    t.Conn.SetMaxLineAction(maSplit);
+    t.Handler->Receipt("a longer line\r\nab\r\nsplitme\nrest");
+    t.Handler->EndOfData();
+    std::string line = "stale text from before";
+    const std::vector<std::string> expected = {"a lo", "nger", " lin", "e",
+                                               "ab",   "spli", "tme",  ""};
+    for (const std::string& want : expected) {
+        t.Conn.ReadLnInto(line);
+        EXPECT_EQ(line, want);
+    }
+    EXPECT_THROW(t.Conn.ReadLnInto(line), EIdConnClosedGracefully);
+}
+
 TEST(ReadLn, PeerCloseWithAnUnterminatedRestGivesAnEmptyLineThenRaises) {
     Connection t;
     int disconnected = 0;
