@@ -19,17 +19,17 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-template <class W> W* Place(QWidget* AParent, const TControlSpec& ASpec) {
+template <class W> W* Place(QWidget* AParent, const TControlLayout& ALayout) {
     auto* widget = new W(AParent);
-    widget->setObjectName(QString::fromLatin1(ASpec.Name));
-    widget->setGeometry(ASpec.Left, ASpec.Top, ASpec.Width, ASpec.Height);
-    widget->setVisible(ASpec.Shown);
+    widget->setObjectName(QString::fromLatin1(ALayout.Name));
+    widget->setGeometry(ALayout.Left, ALayout.Top, ALayout.Width, ALayout.Height);
+    widget->setVisible(ALayout.Shown);
     return widget;
 }
 
-template <class W> W* PlaceWithText(QWidget* AParent, const TControlSpec& ASpec) {
-    W* widget = Place<W>(AParent, ASpec);
-    widget->setText(QString::fromLatin1(ASpec.Text));
+template <class W> W* PlaceWithText(QWidget* AParent, const TControlLayout& ALayout) {
+    W* widget = Place<W>(AParent, ALayout);
+    widget->setText(QString::fromLatin1(ALayout.Text));
     if constexpr (std::is_base_of_v<QLabel, W> || std::is_base_of_v<QCheckBox, W>) {
         GrowToText(widget);
     }

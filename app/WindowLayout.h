@@ -18,7 +18,7 @@ inline constexpr int WindowFontPixels = 11; // "MS Sans Serif", height -11 at 96
 inline constexpr int Timer1Interval = 1000;
 inline constexpr int RichEdit1TabOrder = 5;
 
-struct TControlSpec {
+struct TControlLayout {
     const char* Name;
     const char* Text;
     bool Shown;
@@ -26,7 +26,7 @@ struct TControlSpec {
 };
 
 // The connect layout, as the window opens.
-inline constexpr TControlSpec ControlSpecs[] = {
+inline constexpr TControlLayout ControlLayouts[] = {
     {"Label1", "Status", true, 8, 616, 30, 13},
     {"Button_connect", "Connect", true, 480, 312, 75, 25},
     {"Button_join", "Join Channel", false, 293, 360, 75, 25},
@@ -49,10 +49,10 @@ inline constexpr TControlSpec ControlSpecs[] = {
     {"Memo1", "", true, 16, 400, 729, 153},
 };
 
-consteval const TControlSpec& Control(std::string_view AName) {
-    for (const TControlSpec& spec : ControlSpecs) {
-        if (AName == spec.Name) {
-            return spec;
+consteval const TControlLayout& Control(std::string_view AName) {
+    for (const TControlLayout& layout : ControlLayouts) {
+        if (AName == layout.Name) {
+            return layout;
         }
     }
     throw "no such control"; // a compile-time error
