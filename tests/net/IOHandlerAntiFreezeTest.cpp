@@ -24,81 +24,63 @@ using Clock = std::chrono::steady_clock;
 
 class CountingAntiFreeze : public TIdAntiFreezeBase {
 public:
-    void Process() override {
-        ++FCalls;
-        RaiseEvent(OnProcess, FCalls);
-    }
-    int Calls() const { return FCalls; }
+    void Process() override { RaiseEvent(OnProcess, ++Calls); }
+    int Calls = 0;
     std::function<void(int)> OnProcess;
-
-private:
-    int FCalls = 0;
 };
 
 class AntiFreezeWait : public ::testing::Test {
 protected:
     void SetUp() override {
-        TIdMainThreadQueue::Instance()
-            .RegisterMainThread(); // this test's thread plays the window's thread
+        TIdMainThreadQueue::Instance().RegisterMainThread(); // as the window's thread
         FAntiFreeze.SetIdleTimeOut(50);
-        ASSERT_TRUE(FListener.Valid());
     }
-    void ConnectAndAccept() {
+    void Connect(int32_t APort, int32_t ATimeout) {
         FHandler.Open();
-        FHandler.ConnectClient("127.0.0.1", FListener.LocalPort(), "", 0, 0, 0, 3000);
-        FPeer = FListener.Accept();
-        ASSERT_TRUE(FPeer.Valid());
-        FAntiFreeze.OnProcess = nullptr;
+        FHandler.ConnectClient("127.0.0.1", APort, "", 0, 0, 0, ATimeout);
     }
 
     CountingAntiFreeze FAntiFreeze;
     RawSocket FListener = RawSocket::Listener();
     TIdIOHandlerSocket FHandler;
-    RawSocket FPeer;
 };
 
 long ElapsedMs(Clock::time_point AStart) {
-    return static_cast<long>(
+    return long(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count());
 }
 
 } // namespace
 
-TEST_F(AntiFreezeWait, InfiniteReadableProcessesBetweenSlicesUntilDataCome) {
-    ConnectAndAccept();
-    const int before = FAntiFreeze.Calls();
-    // The peer only sends from inside the third idle processing: the wait must go on in
-    // slices until then.
-    FAntiFreeze.OnProcess = [this, before](int ACalls) {
+TEST_F(AntiFreezeWait, ReadableProcessesBetweenSlices) {
+    Connect(FListener.LocalPort(), 3000);
+    RawSocket peer = FListener.Accept();
+    ASSERT_TRUE(peer.Valid());
+    int before = FAntiFreeze.Calls;
+    const auto start = Clock::now();
+    EXPECT_FALSE(FHandler.Readable(120)); // slices of 20, 50 and 50 ms
+    EXPECT_EQ(FAntiFreeze.Calls, before + 3);
+    EXPECT_GE(ElapsedMs(start), 120);
+
+    // The peer only sends from inside the third idle processing: an infinite wait goes on in
+    // slices until then, and the slice that found data is not idle.
+    before = FAntiFreeze.Calls;
+    FAntiFreeze.OnProcess = [&](int ACalls) {
         if (ACalls == before + 3) {
-            ASSERT_EQ(::send(FPeer.Fd(), "x", 1, 0), 1);
+            ASSERT_EQ(::send(peer.Fd(), "x", 1, 0), 1);
         }
     };
     EXPECT_TRUE(FHandler.Readable(Id::TimeoutInfinite));
-    EXPECT_EQ(FAntiFreeze.Calls(), before + 3) << "a wait that found data is not idle";
-}
-
-TEST_F(AntiFreezeWait, LongReadableWithoutDataEndsAfterItsTimeWithIdleProcessing) {
-    ConnectAndAccept();
-    const int before = FAntiFreeze.Calls();
-    const auto start = Clock::now();
-    EXPECT_FALSE(FHandler.Readable(120)); // slices of 20, 50 and 50 ms
-    EXPECT_EQ(FAntiFreeze.Calls(), before + 3);
-    EXPECT_GE(ElapsedMs(start), 120);
+    EXPECT_EQ(FAntiFreeze.Calls, before + 3);
 }
 
 // Without a time-out the connect still goes through the worker (120 s limit), so a refusal
 // arrives as the worker's error and the hook runs while it is awaited.
 TEST_F(AntiFreezeWait, DefaultTimeoutConnectRunsOnTheConnectThread) {
-    FHandler.Open();
-    FHandler.ConnectClient("127.0.0.1", FListener.LocalPort(), "", 0, 0, 0, Id::TimeoutDefault);
+    Connect(FListener.LocalPort(), Id::TimeoutDefault);
     EXPECT_TRUE(FHandler.Connected());
-    EXPECT_GE(FAntiFreeze.Calls(), 1);
-
-    const int32_t closedPort = FreeLoopbackPort();
-    FHandler.Open();
-    EXPECT_THROW(FHandler.ConnectClient("127.0.0.1", closedPort, "", 0, 0, 0, 0),
-                 EIdConnectException);
+    EXPECT_GE(FAntiFreeze.Calls, 1);
+    EXPECT_THROW(Connect(FreeLoopbackPort(), 0), EIdConnectException);
 }
 
 // An exception from the hook leaves the connect wait at once; the worker, blocked on a full
@@ -113,10 +95,9 @@ TEST_F(AntiFreezeWait, HookExceptionDuringConnectReleasesTheWorker) {
         }
     };
     const auto start = Clock::now();
-    FHandler.Open();
     try {
-        FHandler.ConnectClient("127.0.0.1", full.LocalPort(), "", 0, 0, 0, Id::TimeoutInfinite);
-        FAIL() << "connected through a full accept queue";
+        Connect(full.LocalPort(), Id::TimeoutInfinite);
+        ADD_FAILURE() << "connected through a full accept queue";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "window closed");
     }

@@ -11,11 +11,9 @@
 
 #include <sys/socket.h>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -28,11 +26,23 @@ protected:
         FHandler = std::make_unique<TIdIOHandlerSocket>();
         FStack = ProbeStack::Active();
         ASSERT_NE(FStack, nullptr);
+        Connect();
+    }
+    void Connect() {
         FHandler->Open();
         FHandler->ConnectClient("127.0.0.1", FListener.LocalPort(), "", 0, 0, 0,
                                 Id::TimeoutDefault);
         FPeer = FListener.Accept();
         ASSERT_TRUE(FPeer.Valid());
+    }
+    // The reader's call (Readable or Recv), started on its own thread once `gate` is armed.
+    std::future<int32_t> StartReader(CallGate& gate, bool recv) {
+        gate.Arm();
+        return std::async(std::launch::async, [this, recv] {
+            char buffer[64];
+            return recv ? FHandler->Recv(buffer, sizeof(buffer))
+                        : int32_t(FHandler->Readable(Id::TimeoutInfinite));
+        });
     }
 
     ProbeStackScope FProbe; // first: the handler's stack must be a ProbeStack
@@ -42,8 +52,8 @@ protected:
     RawSocket FPeer;
 
     // Declared after a reader's future, so that it runs first when a failed assertion leaves
-    // the test early: it lets the reader go (opens the gates, and the peer's close ends any
-    // wait), so the future's destructor does not wait forever.
+    // the test early: it opens the gates and the peer's close ends any wait, so the future's
+    // destructor does not wait forever.
     struct Unblock {
         BlockedReader& test;
         ~Unblock() {
@@ -52,53 +62,37 @@ protected:
             test.FPeer.Close();
         }
     };
-    template <typename Result> bool Ends(std::future<Result>& AReader) {
-        return AReader.wait_for(5s) == std::future_status::ready;
-    }
 };
 
 } // namespace
 
-TEST_F(BlockedReader, CloseWakesAReaderWaitingInReadable) {
-    FStack->SelectGate.Arm();
-    auto reader =
-        std::async(std::launch::async, [this] { return FHandler->Readable(Id::TimeoutInfinite); });
-    Unblock unblock{*this};
-    ASSERT_TRUE(FStack->SelectGate.WaitEntered());
-    FStack->SelectGate.Release(); // do not hold it after the wait: only see that it ends
-    FHandler->Close();
-    ASSERT_TRUE(Ends(reader)) << "the close did not wake it";
-    EXPECT_TRUE(reader.get()) << "a shut-down socket reads as ready (end of data)";
-
-    // What the reader does next fails cleanly instead of touching a stale descriptor.
-    char byte = 0;
-    EXPECT_THROW(FHandler->Recv(&byte, 1), EIdClosedSocket);
-    EXPECT_THROW(FHandler->Readable(0), EIdConnClosedGracefully);
-}
-
-TEST_F(BlockedReader, CloseWakesAReaderBlockedInRecvWithEndOfData) {
-    FStack->RecvGate.Arm();
-    auto reader = std::async(std::launch::async, [this] {
-        char buffer[64];
-        return FHandler->Recv(buffer, sizeof(buffer));
-    });
-    Unblock unblock{*this};
-    ASSERT_TRUE(FStack->RecvGate.WaitEntered());
-    FStack->RecvGate.Release();
-    FHandler->Close();
-    ASSERT_TRUE(Ends(reader)) << "the close did not wake it";
-    EXPECT_EQ(reader.get(), 0);
+// Readable answers true (a shut-down socket reads as end of data); Recv returns 0.
+TEST_F(BlockedReader, CloseWakesAReaderWaitingInReadableOrRecv) {
+    for (bool recv : {false, true}) {
+        SCOPED_TRACE(recv ? "Recv" : "Readable");
+        if (recv) {
+            Connect(); // again, after the first round's close
+        }
+        CallGate& gate = recv ? FStack->RecvGate : FStack->SelectGate;
+        auto reader = StartReader(gate, recv);
+        Unblock unblock{*this};
+        ASSERT_TRUE(gate.WaitEntered());
+        gate.Release(); // do not hold it after the wait: only see that it ends
+        FHandler->Close();
+        ASSERT_EQ(reader.wait_for(5s), std::future_status::ready) << "the close did not wake it";
+        EXPECT_EQ(reader.get(), recv ? 0 : 1);
+        // What the reader does next fails cleanly instead of touching a stale descriptor.
+        char byte = 0;
+        EXPECT_THROW(FHandler->Recv(&byte, 1), EIdClosedSocket);
+        EXPECT_THROW(FHandler->Readable(0), EIdConnClosedGracefully);
+    }
 }
 
 // The reader is held inside the stack's Recv after the close woke it: the descriptor must
 // still be open and its number must not be handed to a new socket until the reader leaves.
 TEST_F(BlockedReader, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     const int fd = FHandler->Binding()->Handle();
-    FStack->RecvGate.Arm();
-    auto reader = std::async(std::launch::async, [this] {
-        char buffer[64];
-        return FHandler->Recv(buffer, sizeof(buffer));
-    });
+    auto reader = StartReader(FStack->RecvGate, true);
     Unblock unblock{*this};
     ASSERT_TRUE(FStack->RecvGate.WaitEntered());
     FHandler->Close();
@@ -110,47 +104,7 @@ TEST_F(BlockedReader, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     EXPECT_NE(newcomer.Fd(), fd) << "the number was reused under the reader";
 
     FStack->RecvGate.Release();
-    ASSERT_TRUE(Ends(reader));
+    ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(reader.get(), 0);
     EXPECT_FALSE(DescriptorOpen(fd)) << "the last call to leave closes the descriptor";
-}
-
-// The reader thread's loop as the connection runs it, against a close from this thread; run
-// under ThreadSanitizer this checks the handler's shared state.
-TEST_F(BlockedReader, ReaderLoopEndsPromptlyWhenClosedFromAnotherThread) {
-    const char hello[] = "hello";
-    ASSERT_EQ(::send(FPeer.Fd(), hello, 5, 0), 5);
-    std::atomic<int> received{0};
-    FStack->SelectGate.Arm();
-    auto reader = std::async(std::launch::async, [&] {
-        char buffer[64];
-        try {
-            for (;;) {
-                if (!FHandler->Readable(Id::TimeoutInfinite)) {
-                    continue;
-                }
-                const int32_t count = FHandler->Recv(buffer, sizeof(buffer));
-                if (count <= 0) {
-                    return std::string("end of data");
-                }
-                received += count;
-            }
-        } catch (const EIdException& e) {
-            return std::string(e.what());
-        }
-    });
-    Unblock unblock{*this};
-    ASSERT_TRUE(FStack->SelectGate.WaitEntered());
-    FStack->SelectGate.Release();
-    // Let the reader take the greeting and block again before the close.
-    for (int i = 0; i < 500 && received.load() < 5; ++i) {
-        std::this_thread::sleep_for(2ms);
-    }
-    EXPECT_EQ(received.load(), 5);
-    FHandler->Close();
-    ASSERT_TRUE(Ends(reader));
-    const std::string end = reader.get();
-    EXPECT_TRUE(end == "end of data" || end == "Disconnected." ||
-                end == "Connection Closed Gracefully.")
-        << end;
 }

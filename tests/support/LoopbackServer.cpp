@@ -1,6 +1,5 @@
 #include "LoopbackServer.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,40 +18,18 @@ using Clock = std::chrono::steady_clock;
     throw std::runtime_error(std::string("loopback server: ") + what + ": " + std::strerror(errno));
 }
 
-void SetNonBlocking(int fd) {
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-        Fail("fcntl");
-    }
-}
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-int BoundPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) < 0) {
-        Fail("getsockname");
-    }
-    return ntohs(address.sin_port);
+int Remaining(Clock::time_point until, Clock::time_point now) {
+    return int(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
 }
 
 } // namespace
 
 struct LoopbackServer::Action {
-    enum Type { kSend, kPause, kWaitFor, kClose, kReset, kNextConnection };
-    explicit Action(Type kind) : Kind(kind) {}
+    enum Type { kSend, kWaitFor, kClose, kReset, kNextConnection };
     Type Kind;
-    std::string Bytes;
+    std::string Bytes = {};
     size_t Chunk = 0;
     Millis Duration{0};
-    // Progress of a running action.
     bool Started = false;
     size_t Offset = 0;
     size_t ChunkEnd = 0;
@@ -66,22 +43,11 @@ struct LoopbackServer::Connection {
     bool ClientClosed = false;
 };
 
-LoopbackServer::LoopbackServer() : LoopbackServer(Options{}) {}
-
-LoopbackServer::LoopbackServer(Options options) : FOptions(options) {
-    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FListener < 0) {
-        Fail("socket");
+LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()), FPort(FListener.LocalPort()) {
+    int flags = fcntl(FListener.Fd(), F_GETFL, 0);
+    if (!FListener.Valid() || fcntl(FListener.Fd(), F_SETFL, flags | O_NONBLOCK) < 0) {
+        Fail("listener");
     }
-    sockaddr_in address = Loopback(0);
-    if (bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-        Fail("bind");
-    }
-    if (listen(FListener, FOptions.Backlog) < 0) {
-        Fail("listen");
-    }
-    FPort = BoundPort(FListener);
-    SetNonBlocking(FListener);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) < 0) {
         Fail("pipe");
@@ -103,7 +69,6 @@ LoopbackServer::~LoopbackServer() {
             close(connection->Fd);
         }
     }
-    close(FListener);
     close(FWakeRead);
     close(FWakeWrite);
 }
@@ -118,34 +83,19 @@ LoopbackServer& LoopbackServer::Queue(Action action) {
 }
 
 LoopbackServer& LoopbackServer::Send(std::string bytes, size_t chunk, Millis pause) {
-    Action action(Action::kSend);
-    action.Bytes = std::move(bytes);
-    action.Chunk = chunk;
-    action.Duration = pause;
-    return Queue(std::move(action));
+    return Queue({Action::kSend, std::move(bytes), chunk, pause});
 }
-
-LoopbackServer& LoopbackServer::Pause(Millis duration) {
-    Action action(Action::kPause);
-    action.Duration = duration;
-    return Queue(std::move(action));
-}
-
 LoopbackServer& LoopbackServer::WaitFor(std::string text, Millis timeout) {
-    Action action(Action::kWaitFor);
-    action.Bytes = std::move(text);
-    action.Duration = timeout;
-    return Queue(std::move(action));
+    return Queue({Action::kWaitFor, std::move(text), 0, timeout});
 }
-
 LoopbackServer& LoopbackServer::Close() {
-    return Queue(Action(Action::kClose));
+    return Queue({Action::kClose});
 }
 LoopbackServer& LoopbackServer::Reset() {
-    return Queue(Action(Action::kReset));
+    return Queue({Action::kReset});
 }
 LoopbackServer& LoopbackServer::NextConnection() {
-    return Queue(Action(Action::kNextConnection));
+    return Queue({Action::kNextConnection});
 }
 
 void LoopbackServer::Wake() {
@@ -154,29 +104,22 @@ void LoopbackServer::Wake() {
     [[maybe_unused]] ssize_t ignored = write(FWakeWrite, &byte, 1);
 }
 
-bool LoopbackServer::WaitScriptDone(Millis timeout) {
+bool LoopbackServer::WaitUntil(Millis timeout, const std::function<bool()>& done) {
     std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, timeout, [this] { return FScript.empty(); });
+    return FChanged.wait_for(lock, timeout, done);
 }
-
+bool LoopbackServer::WaitScriptDone(Millis timeout) {
+    return WaitUntil(timeout, [this] { return FScript.empty(); });
+}
 bool LoopbackServer::WaitForReceived(const std::string& text, Millis timeout, size_t index) {
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, timeout, [&] {
+    return WaitUntil(timeout, [&] {
         return index < FConnections.size() &&
                FConnections[index]->Received.find(text) != std::string::npos;
     });
 }
-
 bool LoopbackServer::WaitForClientClose(Millis timeout, size_t index) {
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, timeout, [&] {
-        return index < FConnections.size() && FConnections[index]->ClientClosed;
-    });
-}
-
-bool LoopbackServer::WaitForConnection(Millis timeout, size_t index) {
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, timeout, [&] { return index < FConnections.size(); });
+    return WaitUntil(
+        timeout, [&] { return index < FConnections.size() && FConnections[index]->ClientClosed; });
 }
 
 std::string LoopbackServer::Received(size_t index) const {
@@ -196,7 +139,7 @@ std::vector<std::string> LoopbackServer::Failures() const {
 
 void LoopbackServer::AcceptPending() {
     for (;;) {
-        int fd = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        int fd = accept4(FListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             return;
         }
@@ -234,17 +177,6 @@ int LoopbackServer::Advance() {
             FScript.pop_front();
             continue;
         }
-        if (action.Kind == Action::kPause) {
-            if (!action.Started) {
-                action.Started = true;
-                action.NotBefore = now + action.Duration;
-            }
-            if (now < action.NotBefore) {
-                return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
-            }
-            FScript.pop_front();
-            continue;
-        }
         if (FCurrent >= FConnections.size()) {
             return -1; // the accept wakes us
         }
@@ -252,7 +184,7 @@ int LoopbackServer::Advance() {
         switch (action.Kind) {
         case Action::kSend: {
             if (now < action.NotBefore) {
-                return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
+                return Remaining(action.NotBefore, now);
             }
             if (connection.Fd < 0) {
                 FFailures.push_back("send on a closed connection");
@@ -299,7 +231,7 @@ int LoopbackServer::Advance() {
                 FScript.clear();
                 return -1;
             }
-            return int(std::chrono::ceil<Millis>(action.NotBefore - now).count());
+            return Remaining(action.NotBefore, now);
         }
         case Action::kClose:
             if (connection.Fd >= 0) {
@@ -335,7 +267,7 @@ void LoopbackServer::Run() {
                              FScript.front().Offset < FScript.front().ChunkEnd;
         fds.clear();
         fds.push_back({FWakeRead, POLLIN, 0});
-        fds.push_back({FListener, short(FOptions.Accept ? POLLIN : 0), 0});
+        fds.push_back({FListener.Fd(), POLLIN, 0});
         for (size_t i = 0; i < FConnections.size(); ++i) {
             const Connection& connection = *FConnections[i];
             short events = connection.ClientClosed ? 0 : POLLIN;
@@ -362,19 +294,4 @@ void LoopbackServer::Run() {
             }
         }
     }
-}
-
-int UnusedLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        Fail("socket");
-    }
-    sockaddr_in address = Loopback(0);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-        close(fd);
-        Fail("bind");
-    }
-    int port = BoundPort(fd);
-    close(fd);
-    return port;
 }

@@ -59,15 +59,6 @@ std::string ProbeStack::HostByName(const std::string& AHostName) {
     return fake != FakeHosts.end() ? fake->second : TIdStackPosix::HostByName(AHostName);
 }
 
-int32_t ProbeStack::Connect(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
-                            int32_t APort) {
-    const int32_t result = TIdStackPosix::Connect(ASocket, AFamily, AIP, APort);
-    if (result == 0 && AfterConnect) {
-        AfterConnect(ASocket);
-    }
-    return result;
-}
-
 int32_t ProbeStack::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ABufferLength,
                          int32_t AFlags) {
     const bool gated = RecvGate.Enter();

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -43,8 +42,6 @@ public:
     static ProbeStack* Active(); // the active stack if it is a ProbeStack, else null
 
     std::string HostByName(const std::string& AHostName) override;
-    int32_t Connect(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
-                    int32_t APort) override;
     int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ABufferLength,
                  int32_t AFlags) override;
     int32_t Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
@@ -54,8 +51,6 @@ public:
     // Set before the connecting thread uses the stack.
     std::map<std::string, std::string> FakeHosts;
     std::atomic<int> Lookups{0};
-    // Runs inside Connect right after the platform call succeeded, on the connecting thread.
-    std::function<void(TIdStackSocketHandle)> AfterConnect;
     CallGate RecvGate;
     CallGate SelectGate;
 };

@@ -1,7 +1,6 @@
 #include "ScriptedIOHandler.h"
 
 #include "IdException.h"
-#include "IdGlobal.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,44 +30,8 @@ void ScriptedIOHandler::EndOfData() {
     FChanged.notify_all();
 }
 
-void ScriptedIOHandler::SetSendLimit(int32_t limit) {
-    std::lock_guard lock(FLock);
-    FSendLimit = limit;
-}
-
-void ScriptedIOHandler::SetWaitInRecv(bool value) {
-    std::lock_guard lock(FLock);
-    FWaitInRecv = value;
-}
-
-std::string ScriptedIOHandler::Sent() const {
-    std::lock_guard lock(FLock);
-    return FSent;
-}
-
-int ScriptedIOHandler::RecvCalls() const {
-    std::lock_guard lock(FLock);
-    return FRecvCalls;
-}
-
-int ScriptedIOHandler::CloseCalls() const {
-    std::lock_guard lock(FLock);
-    return FCloseCalls;
-}
-
-size_t ScriptedIOHandler::PendingReceipts() const {
-    std::lock_guard lock(FLock);
-    return FReceipts.size();
-}
-
-int ScriptedIOHandler::Waiting() const {
-    std::lock_guard lock(FLock);
-    return FWaiting;
-}
-
 void ScriptedIOHandler::Close() {
     std::lock_guard lock(FLock);
-    ++FCloseCalls;
     FConnected = false;
     FChanged.notify_all();
 }
@@ -79,24 +42,16 @@ void ScriptedIOHandler::ConnectClient(const std::string&, int32_t, const std::st
     FConnected = true;
 }
 
-bool ScriptedIOHandler::Connected() {
-    std::lock_guard lock(FLock);
-    return FConnected;
-}
-
 bool ScriptedIOHandler::Readable(int32_t AMSec) {
     std::unique_lock lock(FLock);
-    auto ready = [this] { return !FReceipts.empty() || FEndOfData || !FConnected; };
     if (FWaitInRecv) {
         return true;
     }
     ++FWaiting;
-    bool result = true;
-    if (AMSec == Id::TimeoutInfinite || AMSec < 0) {
-        FChanged.wait(lock, ready);
-    } else {
-        result = FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
-    }
+    auto ready = [this] { return Ready(); };
+    const bool result = AMSec < 0
+                            ? (FChanged.wait(lock, ready), true) // infinite or default
+                            : FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
     --FWaiting;
     return result;
 }
@@ -108,7 +63,7 @@ int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
     }
     if (FWaitInRecv) {
         ++FWaiting;
-        FChanged.wait(lock, [this] { return !FReceipts.empty() || FEndOfData || !FConnected; });
+        FChanged.wait(lock, [this] { return Ready(); });
         --FWaiting;
         if (!FConnected) {
             return 0;

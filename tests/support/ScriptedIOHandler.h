@@ -27,29 +27,48 @@ public:
     void BytePerReceipt(const std::string& text);
     void EndOfData();
     // The largest count one Send accepts (0: all), to exercise partial sends.
-    void SetSendLimit(int32_t limit);
+    void SetSendLimit(int32_t limit) {
+        Locked([&] { return FSendLimit = limit; });
+    }
     // Makes the wait happen inside Recv instead of Readable (which then answers at once),
     // as with a reader already in recv: a Close then makes that Recv return 0, the way a
     // socket shut down under a blocked recv does.
-    void SetWaitInRecv(bool value);
+    void SetWaitInRecv(bool value) {
+        Locked([&] { return FWaitInRecv = value; });
+    }
 
-    std::string Sent() const;
-    int RecvCalls() const;
-    int CloseCalls() const;
-    size_t PendingReceipts() const;
+    std::string Sent() const {
+        return Locked([this] { return FSent; });
+    }
+    int RecvCalls() const {
+        return Locked([this] { return FRecvCalls; });
+    }
+    size_t PendingReceipts() const {
+        return Locked([this] { return FReceipts.size(); });
+    }
     // Threads currently waiting in Readable or Recv.
-    int Waiting() const;
+    int Waiting() const {
+        return Locked([this] { return FWaiting; });
+    }
 
     void Close() override;
     void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
                        int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
                        int32_t ATimeout) override;
-    bool Connected() override;
+    bool Connected() override {
+        return Locked([this] { return FConnected; });
+    }
     bool Readable(int32_t AMSec) override;
     int32_t Recv(void* ABuf, int32_t ALen) override;
     int32_t Send(const void* ABuf, int32_t ALen) override;
 
 private:
+    template <typename F> auto Locked(F read) const -> decltype(read()) {
+        std::lock_guard lock(FLock);
+        return read();
+    }
+    bool Ready() const { return !FReceipts.empty() || FEndOfData || !FConnected; }
+
     mutable std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<std::string> FReceipts;
@@ -59,6 +78,5 @@ private:
     bool FWaitInRecv = false;
     std::string FSent;
     int FRecvCalls = 0;
-    int FCloseCalls = 0;
     int FWaiting = 0;
 };
