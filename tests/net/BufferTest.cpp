@@ -110,20 +110,3 @@ TEST(ManagedBuffer, SeeksAreLogicalAndSurviveCompaction) {
     EXPECT_EQ(c, '6');
     EXPECT_EQ(Logical(buffer), "456789AB");
 }
-
-TEST(SimpleBuffer, StreamWritesGrowAndReadsStopAtTheEnd) {
-    TIdSimpleBuffer buffer;
-    const std::string big = Pattern(70000);
-    for (size_t i = 0; i < big.size(); i += 7) { // as a long line arriving in pieces
-        ASSERT_EQ(buffer.Write(big.data() + i, 7), 7);
-    }
-    EXPECT_EQ(Logical(buffer), big);
-    buffer.SetPosition(69998);
-    char out[8] = {};
-    EXPECT_EQ(buffer.Read(out, 8), 2);
-    EXPECT_EQ(buffer.Read(out, 8), 0);
-    buffer.SetSize(5);
-    EXPECT_EQ(buffer.Position(), 5);
-    buffer.Remove(2);
-    EXPECT_EQ(Logical(buffer), "cde");
-}

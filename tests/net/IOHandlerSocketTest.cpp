@@ -21,8 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const RefusedText = "Socket Error # 10061\r\nConnection refused.";
-
 void Connect(TIdIOHandlerSocket& AHandler, const std::string& AHost, int32_t APort,
              int32_t ATimeout = Id::TimeoutDefault) {
     AHandler.Open();
@@ -94,24 +92,17 @@ TEST(IOHandlerSocket, AFixedBoundPortIgnoresTheRangeAndIsTheSourcePort) {
     EXPECT_EQ(ntohs(peer.sin_port), boundPort);
 }
 
-// On the calling thread a refusal is the socket error; through the connect thread it is
-// the worker's text carried by EIdConnectException, noticed without waiting out the limit.
-TEST(IOHandlerSocket, RefusedConnectRaisesWithAndWithoutTimeout) {
-    const int32_t closedPort = FreeLoopbackPort();
+// Through the connect thread a refusal (10061 on the calling thread, as the client's tests
+// show) is the worker's text carried by EIdConnectException, noticed without waiting out
+// the limit.
+TEST(IOHandlerSocket, RefusedConnectThroughTheConnectThreadRaisesTheWorkersError) {
     TIdIOHandlerSocket handler;
-    try {
-        Connect(handler, "127.0.0.1", closedPort);
-        ADD_FAILURE() << "connected to a closed port";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.LastError(), 10061);
-        EXPECT_STREQ(e.what(), RefusedText);
-    }
     const auto start = Clock::now();
     try {
-        Connect(handler, "127.0.0.1", closedPort, 5000);
+        Connect(handler, "127.0.0.1", FreeLoopbackPort(), 5000);
         ADD_FAILURE() << "connected to a closed port";
     } catch (const EIdConnectException& e) {
-        EXPECT_STREQ(e.what(), RefusedText);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
     }
     EXPECT_LT(ElapsedMs(start), 4000);
 }
@@ -125,11 +116,9 @@ TEST(IOHandlerSocket, ConnectWithTimeoutSucceedsWhenThePeerAccepts) {
         Connect(handler, "127.0.0.1", listener.LocalPort(), timeout);
         EXPECT_NE(handler.Binding()->Port(), 0) << "the worker's refresh reached this thread";
         RawSocket accepted = listener.Accept();
-        ASSERT_EQ(::send(accepted.Fd(), "p", 1, 0), 1);
-        char got = 0;
-        EXPECT_TRUE(handler.Readable(5000));
-        EXPECT_EQ(handler.Recv(&got, 1), 1);
-        EXPECT_EQ(got, 'p');
+        char byte = 'p';
+        EXPECT_EQ(handler.Send(&byte, 1), 1);
+        EXPECT_EQ(::recv(accepted.Fd(), &byte, 1, 0), 1);
     }
 }
 
