@@ -86,13 +86,8 @@ TEST(TCPClientPeerClose, AResetGivesTheMappedSocketError) {
     server.Reset();
     TIdTCPClient client;
     ConnectTo(client, server);
-    try {
-        client.ReadLn();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.LastError(), 10054);
-        EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-    }
+    ExpectRaises<EIdSocketError>([&] { client.ReadLn(); },
+                                 "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 TEST(TCPClientConnect, StatusesAndEventsInOrderAndASecondConnectRaises) {

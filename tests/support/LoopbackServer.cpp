@@ -37,7 +37,7 @@ struct LoopbackServer::Action {
 };
 
 struct LoopbackServer::Connection {
-    int Fd = -1;
+    RawSocket Socket;
     std::string Received;
     size_t MatchedUpTo = 0; // where the next WaitFor searches from
     bool ClientClosed = false;
@@ -64,11 +64,6 @@ LoopbackServer::~LoopbackServer() {
     }
     Wake();
     FThread.join();
-    for (auto& connection : FConnections) {
-        if (connection->Fd >= 0) {
-            close(connection->Fd);
-        }
-    }
     close(FWakeRead);
     close(FWakeWrite);
 }
@@ -146,16 +141,15 @@ void LoopbackServer::AcceptPending() {
         // Each scripted piece must leave at once, not wait for the previous one's ACK.
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto connection = std::make_unique<Connection>();
-        connection->Fd = fd;
-        FConnections.push_back(std::move(connection));
+        FConnections.push_back(std::make_unique<Connection>());
+        FConnections.back()->Socket = RawSocket(fd);
     }
 }
 
 void LoopbackServer::ReadFrom(Connection& connection) {
     char block[65536];
     for (;;) {
-        ssize_t n = recv(connection.Fd, block, sizeof block, 0);
+        ssize_t n = recv(connection.Socket.Fd(), block, sizeof block, 0);
         if (n > 0) {
             connection.Received.append(block, size_t(n));
             continue;
@@ -186,7 +180,7 @@ int LoopbackServer::Advance() {
             if (now < action.NotBefore) {
                 return Remaining(action.NotBefore, now);
             }
-            if (connection.Fd < 0) {
+            if (connection.Socket.Fd() < 0) {
                 FFailures.push_back("send on a closed connection");
                 FScript.pop_front();
                 continue;
@@ -196,7 +190,7 @@ int LoopbackServer::Advance() {
                 action.ChunkEnd = std::min(action.Bytes.size(), action.Offset + piece);
             }
             while (action.Offset < action.ChunkEnd) {
-                ssize_t n = send(connection.Fd, action.Bytes.data() + action.Offset,
+                ssize_t n = send(connection.Socket.Fd(), action.Bytes.data() + action.Offset,
                                  action.ChunkEnd - action.Offset, MSG_NOSIGNAL);
                 if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
                     return -1; // POLLOUT wakes us
@@ -234,17 +228,16 @@ int LoopbackServer::Advance() {
             return Remaining(action.NotBefore, now);
         }
         case Action::kClose:
-            if (connection.Fd >= 0) {
-                shutdown(connection.Fd, SHUT_WR);
+            if (connection.Socket.Fd() >= 0) {
+                shutdown(connection.Socket.Fd(), SHUT_WR);
             }
             FScript.pop_front();
             continue;
         case Action::kReset:
-            if (connection.Fd >= 0) {
+            if (connection.Socket.Valid()) {
                 linger hard{1, 0};
-                setsockopt(connection.Fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-                close(connection.Fd);
-                connection.Fd = -1;
+                setsockopt(connection.Socket.Fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                connection.Socket.Close();
             }
             FScript.pop_front();
             continue;
@@ -274,7 +267,7 @@ void LoopbackServer::Run() {
             if (sending && i == FCurrent) {
                 events |= POLLOUT;
             }
-            fds.push_back({connection.Fd, events, 0});
+            fds.push_back({connection.Socket.Fd(), events, 0});
         }
         lock.unlock();
         poll(fds.data(), fds.size(), timeout);
@@ -288,7 +281,7 @@ void LoopbackServer::Run() {
         }
         for (size_t i = 2; i < fds.size(); ++i) {
             Connection& connection = *FConnections[i - 2];
-            if (connection.Fd >= 0 && !connection.ClientClosed &&
+            if (connection.Socket.Fd() >= 0 && !connection.ClientClosed &&
                 (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
                 ReadFrom(connection);
             }
