@@ -31,19 +31,12 @@ protected:
 } // namespace
 
 TEST_F(StackTest, IsDottedAddressAcceptsOnlyFourPartsInByteRange) {
-    struct Case {
-        const char* text;
-        bool expected;
-    };
-    const Case cases[] = {
-        {"", false},          {"1.2.3", false},     {"1.2.3.4.5", false},      {"a.b.c.d", false},
-        {"1.2.3.256", false}, {"0.0.0.0", true},    {"255.255.255.255", true}, {"127.0.0.1", true},
-        {"1..3.4", false},    {"1.2.3.", false},    {"-1.2.3.4", false},       {"1.2.3.4x", false},
-        {" 1.2.3.4", false},  {"01.002.3.4", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(Stack.IsDottedAddress(c.text), c.expected);
+    for (const char* text : {"0.0.0.0", "255.255.255.255", "127.0.0.1", "01.002.3.4"}) {
+        EXPECT_TRUE(Stack.IsDottedAddress(text)) << text;
+    }
+    for (const char* text : {"", "1.2.3", "1.2.3.4.5", "a.b.c.d", "1.2.3.256", "1..3.4", "1.2.3.",
+                             "-1.2.3.4", "1.2.3.4x", " 1.2.3.4"}) {
+        EXPECT_FALSE(Stack.IsDottedAddress(text)) << text;
     }
 }
 
@@ -130,7 +123,8 @@ TEST_F(StackTest, RealFailuresRaiseTheirCodes) {
     EXPECT_THROW(Stack.NewSocketHandle(Id_SOCK_STREAM, 99), EIdInvalidSocket);
 }
 
-TEST_F(StackTest, AcceptedConnectionCarriesDataAndReportsAddresses) {
+// Data both ways is covered with the socket pairs in SelectTest; here the addresses.
+TEST_F(StackTest, AcceptedConnectionReportsBothEndsAddresses) {
     int32_t port = 0;
     const TIdStackSocketHandle listener = Listener(port);
     const TIdStackSocketHandle client = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
@@ -146,10 +140,6 @@ TEST_F(StackTest, AcceptedConnectionCarriesDataAndReportsAddresses) {
     Stack.PeerName(client, family, ip, localPort);
     EXPECT_EQ(ip, "127.0.0.1");
     EXPECT_EQ(localPort, port);
-    EXPECT_EQ(Stack.Send(client, "hello", 5, 0), 5);
-    char buffer[16] = {};
-    EXPECT_EQ(Stack.Recv(server, buffer, sizeof buffer, 0), 5);
-    EXPECT_EQ(std::string(buffer, 5), "hello");
     for (TIdStackSocketHandle h : {client, server, listener}) {
         Stack.CloseSocket(h);
     }
@@ -173,28 +163,23 @@ TEST_F(StackTest, ServicePortReadsServiceNamesAndNumbers) {
     EXPECT_TRUE(Stack.PortServices(65000).empty());
 }
 
+// A socket-level option without a translation is refused, never passed through under a
+// number that means something else here (Winsock's SO_ACCEPTCONN is Linux's SO_REUSEADDR).
 TEST_F(StackTest, SocketOptionsUseWinsockNumbers) {
     const TIdStackSocketHandle s = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
     const int32_t on = 1;
     for (const auto& [level, option] :
          {std::pair{Id_SOL_SOCKET, Id_SO_REUSEADDR}, std::pair{Id_IPPROTO_TCP, Id_TCP_NODELAY}}) {
-        SCOPED_TRACE(option);
         int32_t value = 0;
         int32_t length = sizeof value;
         EXPECT_EQ(Stack.SetSockOpt(s, level, option, &on, sizeof on), 0);
         EXPECT_EQ(Stack.GetSockOpt(s, level, option, &value, length), 0);
-        EXPECT_NE(value, 0);
+        EXPECT_NE(value, 0) << option;
     }
-    // A socket-level option without a translation is refused, never passed through under a
-    // number that means something else here (Winsock's SO_ACCEPTCONN is Linux's SO_REUSEADDR).
     for (const auto& [level, option] : {std::pair{12345, 1}, std::pair{Id_SOL_SOCKET, 0x0002}}) {
         EXPECT_EQ(Stack.SetSockOpt(s, level, option, &on, sizeof on), Id_SOCKET_ERROR);
         EXPECT_EQ(Stack.LastSocketError(), Id::WSAENOPROTOOPT);
     }
-    int32_t type = 0;
-    int32_t length = sizeof type;
-    EXPECT_EQ(Stack.GetSockOpt(s, Id_SOL_SOCKET, Id_SO_TYPE, &type, length), 0);
-    EXPECT_EQ(type, Id_SOCK_STREAM);
     Stack.CloseSocket(s);
 }
 

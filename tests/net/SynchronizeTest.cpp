@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -51,38 +50,6 @@ TEST_F(Synchronize, RunsOnTheWindowsThreadAndItsExceptionEndsTheWorker) {
     EXPECT_EQ(thread->TerminatingException(), "Max line length exceeded.");
     ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
     EXPECT_EQ(*thread->TerminatingExceptionClass(), typeid(EIdReadLnMaxLineLengthExceeded));
-}
-
-TEST_F(Synchronize, EachWorkersCallsRunInTheirOrder) {
-    constexpr int Workers = 4;
-    constexpr int Calls = 100;
-    auto log = std::make_shared<HookLog>();
-    std::vector<std::vector<int>> seen(Workers); // written on this thread only
-    std::vector<TIdThreadPtr<ProbeThread>> threads;
-    for (int w = 0; w < Workers; ++w) {
-        auto counter = std::make_shared<int>(0); // the worker's own sequence number
-        threads.emplace_back(new ProbeThread(log, true, [&seen, w, counter](ProbeThread& self) {
-            const int n = (*counter)++;
-            self.Synchronize([&seen, w, n] { seen[w].push_back(n); });
-            if (n + 1 == Calls) {
-                self.Terminate();
-            }
-        }));
-    }
-    for (auto& t : threads) {
-        t->Start();
-    }
-    const auto allFinished = [&] {
-        return std::all_of(threads.begin(), threads.end(), [](auto& t) { return t->Finished(); });
-    };
-    ASSERT_TRUE(Queue().ProcessPendingUntil(allFinished, TestSupport::HangLimit.count()));
-    std::vector<int> expected(Calls);
-    std::iota(expected.begin(), expected.end(), 0);
-    for (int w = 0; w < Workers; ++w) {
-        SCOPED_TRACE(w);
-        EXPECT_EQ(seen[w], expected);
-        EXPECT_EQ(threads[w]->TerminatingExceptionClass(), nullptr);
-    }
 }
 
 // Destroying a component while its reader is blocked in a hand-off: the window's thread ends
