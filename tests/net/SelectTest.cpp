@@ -74,12 +74,7 @@ TEST_F(SelectTest, SixtyFourHandlesWorkAndSixtyFiveRaise) {
         SCOPED_TRACE(which);
         TIdSocketHandles lists[3];
         lists[which] = handles;
-        try {
-            Stack.Select(&lists[0], &lists[1], &lists[2], 0);
-            FAIL() << "no exception";
-        } catch (const EIdStackSetSizeExceeded& e) {
-            EXPECT_STREQ(e.what(), "Set Size Exceeded.");
-        }
+        EXPECT_THROW(Stack.Select(&lists[0], &lists[1], &lists[2], 0), EIdStackSetSizeExceeded);
     }
 }
 

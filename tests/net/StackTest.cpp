@@ -123,28 +123,6 @@ TEST_F(StackTest, RealFailuresRaiseTheirCodes) {
     EXPECT_THROW(Stack.NewSocketHandle(Id_SOCK_STREAM, 99), EIdInvalidSocket);
 }
 
-// Data both ways is covered with the socket pairs in SelectTest; here the addresses.
-TEST_F(StackTest, AcceptedConnectionReportsBothEndsAddresses) {
-    int32_t port = 0;
-    const TIdStackSocketHandle listener = Listener(port);
-    const TIdStackSocketHandle client = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
-    ASSERT_FALSE(Stack.CheckForSocketError(Stack.Connect(client, Id_PF_INET, "127.0.0.1", port)));
-    std::string peerIP, ip;
-    int32_t peerPort = 0, family = 0, localPort = 0;
-    const TIdStackSocketHandle server = Stack.Accept(listener, peerIP, peerPort);
-    ASSERT_NE(server, Id_INVALID_SOCKET);
-    EXPECT_EQ(peerIP, "127.0.0.1");
-    Stack.SockName(client, family, ip, localPort);
-    EXPECT_EQ(family, Id_PF_INET);
-    EXPECT_EQ(localPort, peerPort);
-    Stack.PeerName(client, family, ip, localPort);
-    EXPECT_EQ(ip, "127.0.0.1");
-    EXPECT_EQ(localPort, port);
-    for (TIdStackSocketHandle h : {client, server, listener}) {
-        Stack.CloseSocket(h);
-    }
-}
-
 TEST_F(StackTest, ServicePortReadsServiceNamesAndNumbers) {
     EXPECT_EQ(Stack.ServicePort("6667"), 6667);
     EXPECT_EQ(Stack.ServicePort("0"), 0);
