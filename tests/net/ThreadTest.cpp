@@ -164,18 +164,22 @@ TEST(ThreadSuspend, StartRacingWithParkingIsNeverLost) {
         new ProbeThread(log, true, [](ProbeThread&) { std::this_thread::yield(); }));
     thread->SetStopMode(smSuspend);
     std::atomic<int> stopsSeen{0};
+    std::atomic<int> runPhases{0};
     thread->OnStopped = [&](TIdThread*) { ++stopsSeen; };
+    thread->BeforeRunBody = [&](ProbeThread&) { ++runPhases; };
     thread->Start();
     for (int i = 0; i < 200; ++i) {
-        const int runs = thread->Runs();
+        // Wait for the run phase the last Start began, not a Run left over from before the
+        // last Stop: a Stop that met the thread before it parked would be merged with that one.
+        ASSERT_TRUE(WaitUntil([&] { return runPhases.load() == i + 1; })) << "round " << i;
         thread->Stop();
         const auto limit = std::chrono::steady_clock::now() + HangLimit;
         while (stopsSeen.load() != i + 1 && std::chrono::steady_clock::now() < limit) {
         } // spun, not slept on, so the Start follows OnStopped within microseconds
         ASSERT_EQ(stopsSeen.load(), i + 1) << "round " << i;
         thread->Start();
-        ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runs; })) << "round " << i;
     }
+    ASSERT_TRUE(WaitUntil([&] { return runPhases.load() == 201; }));
     thread->TerminateAndWaitFor();
 }
 
