@@ -56,19 +56,6 @@ TEST(RFCReply, CodePropertiesFollowEachOther) {
     EXPECT_EQ(reply.NumericCode(), 7);
 }
 
-// Assign copies all three, also onto itself; Clear empties them.
-TEST(RFCReply, AssignCopiesAllThreeAndClearEmptiesThem) {
-    TIdRFCReply copy;
-    copy.Assign(TIdRFCReply());
-    copy.ParseResponse({"331-need", "331 password"});
-    copy.Assign(copy);
-    EXPECT_EQ(copy.NumericCode(), 331);
-    EXPECT_EQ(copy.Text(), (Lines{"need", "password"}));
-    copy.Clear();
-    EXPECT_EQ(copy.TextCode(), "");
-    EXPECT_TRUE(copy.Text().empty());
-}
-
 TEST(RFCReply, ReplyErrorCarriesCodeAndEachLineWithCRLF) {
     TIdRFCReply reply;
     reply.ParseResponse({"550-No such file", "550 Try again"});
