@@ -44,10 +44,25 @@ protected:
     TIdStackClass FPrevious = nullptr;
 };
 
+// Not a TIdComponent itself, so it does not keep the stack alive.
+struct StackWatcher : TIdBaseComponent {
+    bool FSawStack = false;
+    void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override {
+        FSawStack = ActiveStack() != nullptr;
+        TIdBaseComponent::Notification(AComponent, AOperation);
+    }
+};
+
 } // namespace
 
+// A failed creation leaves the count for the next component; the last component's holders
+// hear of its removal while the stack still exists, so they can still close what they hold.
 TEST_F(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
+    SetStackClass(&CreateFailingStack);
+    EXPECT_THROW(TIdComponent(), std::runtime_error);
+    EXPECT_EQ(TIdComponent::ComponentCount(), 0);
     EXPECT_EQ(ActiveStack(), nullptr);
+    SetStackClass(&CreateCountingStack);
     auto first = std::make_unique<TIdComponent>();
     TIdStack* stack = ActiveStack();
     ASSERT_NE(stack, nullptr);
@@ -58,7 +73,10 @@ TEST_F(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
     first.reset();
     EXPECT_EQ(ActiveStack(), stack);
     EXPECT_EQ(gStacksFreed, 0);
+    StackWatcher watcher;
+    second->FreeNotification(&watcher);
     second.reset();
+    EXPECT_TRUE(watcher.FSawStack);
     EXPECT_EQ(ActiveStack(), nullptr);
     EXPECT_EQ(gStacksCreated, 1);
     EXPECT_EQ(gStacksFreed, 1);
@@ -70,17 +88,6 @@ TEST_F(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
     EXPECT_EQ(ActiveStack()->ResolveHostName("localhost"), "127.0.0.1");
     const TIdStackSocketHandle s = ActiveStack()->NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
     EXPECT_EQ(ActiveStack()->CloseSocket(s), 0);
-}
-
-TEST_F(StackLifetime, FailedStackCreationLeavesCountForTheNextComponent) {
-    SetStackClass(&CreateFailingStack);
-    EXPECT_THROW(TIdComponent(), std::runtime_error);
-    EXPECT_EQ(TIdComponent::ComponentCount(), 0);
-    EXPECT_EQ(ActiveStack(), nullptr);
-    SetStackClass(&CreateCountingStack);
-    TIdComponent component;
-    EXPECT_NE(ActiveStack(), nullptr);
-    EXPECT_EQ(TIdComponent::ComponentCount(), 1);
 }
 
 // Components made and freed on several threads at once: every stack created is freed, and
@@ -102,31 +109,6 @@ TEST_F(StackLifetime, ConcurrentComponentsShareAndReleaseTheStack) {
     EXPECT_EQ(ActiveStack(), nullptr);
     EXPECT_GE(gStacksCreated, 1);
     EXPECT_EQ(gStacksCreated, gStacksFreed);
-}
-
-namespace {
-// Not a TIdComponent itself, so it does not keep the stack alive.
-class StackWatcher : public TIdBaseComponent {
-public:
-    bool FSawStack = false;
-
-protected:
-    void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override {
-        FSawStack = ActiveStack() != nullptr;
-        TIdBaseComponent::Notification(AComponent, AOperation);
-    }
-};
-} // namespace
-
-// The last component's holders hear of its removal while the stack still exists, so they
-// can still close what they hold.
-TEST_F(StackLifetime, RemovalIsReportedBeforeTheLastComponentFreesTheStack) {
-    StackWatcher watcher;
-    auto last = std::make_unique<TIdComponent>();
-    last->FreeNotification(&watcher);
-    last.reset();
-    EXPECT_TRUE(watcher.FSawStack);
-    EXPECT_EQ(ActiveStack(), nullptr);
 }
 
 TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
@@ -171,20 +153,16 @@ TEST(ComponentStatus, TextsWithAndWithoutArguments) {
         const char* argument; // null: DoStatus without an argument
         std::string expected;
     };
-    const Case cases[] = {
-        {hsResolving, "irc.example.org", "Resolving hostname irc.example.org."},
-        {hsResolving, nullptr, "Resolving hostname ."},
-        {hsConnecting, "127.0.0.1", "Connecting to 127.0.0.1."},
-        {hsConnecting, nullptr, "Connecting to ."},
-        {hsConnected, "irc.example.org", "Connected."},
-        {hsDisconnecting, nullptr, "Disconnecting."},
-        {hsDisconnected, nullptr, "Disconnected."},
-        {hsStatusText, "%d %s %n", "%d %s %n"}, // an argument is never read as a format
-        {hsStatusText, nullptr, ""},
-        {ftpTransfer, "x", "x"},
-        {ftpReady, "y", "y"},
-        {ftpAborted, "z", "z"},
-    };
+    const Case cases[] = {{hsResolving, "irc.example.org", "Resolving hostname irc.example.org."},
+                          {hsResolving, nullptr, "Resolving hostname ."},
+                          {hsConnecting, "127.0.0.1", "Connecting to 127.0.0.1."},
+                          {hsConnecting, nullptr, "Connecting to ."},
+                          {hsConnected, "irc.example.org", "Connected."},
+                          {hsDisconnecting, nullptr, "Disconnecting."},
+                          {hsDisconnected, nullptr, "Disconnected."},
+                          {hsStatusText, "%d %s %n", "%d %s %n"}, // never read as a format
+                          {hsStatusText, nullptr, ""},
+                          {ftpAborted, "z", "z"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         TIdComponent component;
@@ -195,39 +173,20 @@ TEST(ComponentStatus, TextsWithAndWithoutArguments) {
             EXPECT_EQ(status, c.status);
             EXPECT_EQ(text, c.expected);
         };
-        if (c.argument != nullptr) {
-            component.DoStatus(c.status, c.argument);
-        } else {
-            component.DoStatus(c.status);
-        }
+        c.argument ? component.DoStatus(c.status, c.argument) : component.DoStatus(c.status);
         EXPECT_EQ(calls, 1);
     }
 }
 
 namespace {
 
-// Holds a reference to another component and clears it when told that one is going.
-class Holder : public TIdComponent {
-public:
-    TIdBaseComponent* FRef = nullptr;
+// Records every removal it hears of, so a repeated or stale one shows.
+struct Holder : TIdComponent {
     std::vector<uintptr_t> FRemoved; // addresses: the objects are gone when checked
     bool FUnlinkWhenTold = false;
-
-    void SetRef(TIdBaseComponent* ref) {
-        if (FRef != nullptr) {
-            FRef->RemoveFreeNotification(this);
-        }
-        FRef = ref;
-        if (ref != nullptr) {
-            ref->FreeNotification(this);
-        }
-    }
-
-protected:
     void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override {
-        if (AOperation == opRemove && AComponent == FRef) {
+        if (AOperation == opRemove) {
             FRemoved.push_back(reinterpret_cast<uintptr_t>(AComponent));
-            FRef = nullptr;
             if (FUnlinkWhenTold) {
                 RemoveFreeNotification(AComponent); // already unlinked: must be harmless
             }
@@ -238,56 +197,33 @@ protected:
 
 } // namespace
 
-TEST(FreeNotification, DestroyingTheReferencedComponentClearsTheReference) {
+// Each holder hears once of the target going, even one registered twice or one that unlinks
+// while told; the target, itself registered with b, unlinks from it so b's later destruction
+// does not call into freed memory (AddressSanitizer reports that).
+TEST(FreeNotification, DestroyedTargetIsReportedOnceToEachHolder) {
     Holder a;
     Holder b;
     a.FUnlinkWhenTold = true;
-    b.FUnlinkWhenTold = false;
-    auto target = std::make_unique<TIdComponent>();
+    auto target = std::make_unique<Holder>();
     const auto raw = reinterpret_cast<uintptr_t>(target.get());
-    a.SetRef(target.get());
-    b.SetRef(target.get());
+    target->FreeNotification(&a);
+    target->FreeNotification(&b);
+    target->FreeNotification(&b);
+    b.FreeNotification(target.get());
     target.reset();
-    EXPECT_EQ(a.FRef, nullptr);
-    EXPECT_EQ(b.FRef, nullptr);
     EXPECT_EQ(a.FRemoved, std::vector<uintptr_t>{raw});
     EXPECT_EQ(b.FRemoved, std::vector<uintptr_t>{raw});
 }
 
-// The holder going first must unlink itself, or the target's destruction would call into a
-// destroyed object (AddressSanitizer reports that).
-TEST(FreeNotification, HolderDestroyedFirstIsNotCalledLater) {
-    auto target = std::make_unique<TIdComponent>();
+TEST(FreeNotification, RemovedOrDestroyedHolderIsNotCalledLater) {
     auto holder = std::make_unique<Holder>();
-    holder->SetRef(target.get());
-    holder.reset();
-    target.reset();
-    SUCCEED();
-}
-
-TEST(FreeNotification, ReplacedOrRemovedReferenceIsNoLongerReported) {
-    Holder holder;
     auto first = std::make_unique<TIdComponent>();
-    auto second = std::make_unique<TIdComponent>();
-    holder.SetRef(first.get());
-    holder.SetRef(second.get()); // unlinks the first
+    first->FreeNotification(holder.get());
+    first->RemoveFreeNotification(holder.get());
     first.reset();
-    EXPECT_TRUE(holder.FRemoved.empty());
-    EXPECT_EQ(holder.FRef, second.get());
-    holder.SetRef(nullptr);
-    second.reset();
-    EXPECT_TRUE(holder.FRemoved.empty());
-}
-
-// Both sides may register each other; whichever goes first is reported once to the other.
-TEST(FreeNotification, MutualRegistrationReportsOnceAndSurvivesRepeats) {
-    auto a = std::make_unique<Holder>();
-    Holder b;
-    a->SetRef(&b);
-    b.SetRef(a.get());
-    a->FreeNotification(&b); // repeated registration adds nothing
-    const auto raw = reinterpret_cast<uintptr_t>(a.get());
-    a.reset();
-    EXPECT_EQ(b.FRemoved, std::vector<uintptr_t>{raw});
-    EXPECT_EQ(b.FRef, nullptr);
+    EXPECT_TRUE(holder->FRemoved.empty());
+    auto target = std::make_unique<TIdComponent>();
+    target->FreeNotification(holder.get());
+    holder.reset(); // must unlink itself before the target goes
+    target.reset();
 }

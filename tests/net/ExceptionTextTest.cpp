@@ -2,34 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+#include <utility>
 
-// The texts that carry values are formatted into their fixed patterns; the plain ones are
+// The texts that carry values are formatted into their fixed patterns; plain ones are
 // spot-checked where a stray character would be easy to miss.
 TEST(ExceptionText, FormattedTextsFillTheirPatterns) {
-    struct Case {
-        const char* why;
-        std::function<std::string()> make;
-        std::string expected;
+    const std::pair<std::string, std::string> cases[] = {
+        {EIdInvalidServiceName("ircx").what(), "ircx is not a valid service."},
+        {EIdCanNotBindPortInRange(5000, 5002).what(), "Can not bind in port range (5000 - 5002)"},
+        {EIdInvalidPortRange(6000, 5000).what(), "Invalid Port Range (6000 - 5000)"},
+        {EIdFileNotFound("a b.txt").what(), "File \"a b.txt\" not found"},
+        {EIdReadTimeout().what(), "Read Timeout"}, // no trailing full stop
+        {EIdNotConnected().what(), "Not Connected"},
     };
-    const Case cases[] = {
-        {"service name", [] { return std::string(EIdInvalidServiceName("ircx").what()); },
-         "ircx is not a valid service."},
-        {"port range bind", [] { return std::string(EIdCanNotBindPortInRange(5000, 5002).what()); },
-         "Can not bind in port range (5000 - 5002)"},
-        {"inverted range", [] { return std::string(EIdInvalidPortRange(6000, 5000).what()); },
-         "Invalid Port Range (6000 - 5000)"},
-        {"missing file", [] { return std::string(EIdFileNotFound("a b.txt").what()); },
-         "File \"a b.txt\" not found"},
-        {"no trailing full stop", [] { return std::string(EIdReadTimeout().what()); },
-         "Read Timeout"},
-        {"no trailing full stop", [] { return std::string(EIdNotConnected().what()); },
-         "Not Connected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(c.make(), c.expected);
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(text, expected);
     }
 }
 
@@ -45,7 +33,6 @@ TEST(ExceptionText, StubErrorAddsSystemTextOnlyForNonZeroCode) {
     const EIdWS2StubError plain("Error on call Winsock2 library function send", 0);
     EXPECT_STREQ(plain.what(), "Error on call Winsock2 library function send");
     EXPECT_TRUE(plain.SystemErrorMessage().empty());
-
     const EIdWS2StubError withCode("Error on loading Winsock2 library (WS2_32.DLL)", 2);
     EXPECT_EQ(withCode.SystemError(), 2u);
     EXPECT_FALSE(withCode.SystemErrorMessage().empty());

@@ -1,5 +1,4 @@
-// The call queue on its own: a local queue, plain std::threads as workers, the test's thread
-// as the window's thread.
+// The call queue on its own: plain std::threads as workers, the test's thread as the window's.
 #include "IdMainThreadQueue.h"
 #include "Waiting.h"
 
@@ -15,13 +14,12 @@ using TestSupport::WaitUntil;
 
 namespace {
 
-// A worker that makes one synchronized call and keeps what came back.
-class Poster {
-public:
+// A worker that makes one synchronized call and keeps what came back (read after Done).
+struct Poster {
     Poster(TIdMainThreadQueue& AQueue, std::function<void()> ACall, const void* AOwner = nullptr)
-        : FThread([this, &AQueue, call = std::move(ACall), AOwner] {
+        : FThread([this, &AQueue, ACall, AOwner] {
               try {
-                  AQueue.Synchronize(call, AOwner);
+                  AQueue.Synchronize(ACall, AOwner);
                   Outcome = "returned";
               } catch (const std::exception& e) {
                   Outcome = e.what();
@@ -29,12 +27,9 @@ public:
               Done = true;
           }) {}
     ~Poster() { FThread.join(); }
-
+    std::string Outcome;
     std::atomic<bool> Done{false};
-    std::string Outcome; // read after Done
-
-private:
-    std::thread FThread;
+    std::thread FThread; // last: starts once the fields above exist
 };
 
 class MainThreadQueue : public ::testing::Test {
@@ -51,49 +46,26 @@ protected:
 
 } // namespace
 
+// A worker blocks until its call has run on the window's thread; the call's exception (the
+// plain return is seen in the other tests) crosses back to the worker.
 TEST_F(MainThreadQueue, CallRunsOnTheWindowsThreadAndItsExceptionCrossesBack) {
-    struct Case {
-        const char* why;
-        std::function<void()> raise;
-        std::string outcome;
-    };
-    const Case cases[] = {
-        {"returns normally", [] {}, "returned"},
-        {"transport exception", [] { throw EIdReadTimeout(); }, "Read Timeout"},
-        {"standard exception", [] { throw std::out_of_range("index"); }, "index"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        std::thread::id ranOn;
-        Poster worker(Queue, [&] {
-            ranOn = std::this_thread::get_id();
-            c.raise();
-        });
-        ASSERT_TRUE(PendingReaches(1));
-        EXPECT_FALSE(worker.Done.load()); // blocked until the call has run
-        EXPECT_EQ(Queue.ProcessPending(), 1u);
-        ASSERT_TRUE(WaitUntil([&] { return worker.Done.load(); }));
-        EXPECT_EQ(ranOn, std::this_thread::get_id());
-        EXPECT_EQ(worker.Outcome, c.outcome);
-    }
-}
-
-TEST_F(MainThreadQueue, OnTheWindowsThreadItselfTheCallRunsDirectly) {
+    std::thread::id ranOn;
+    Poster worker(Queue, [&] {
+        ranOn = std::this_thread::get_id();
+        throw EIdReadTimeout();
+    });
+    ASSERT_TRUE(PendingReaches(1));
+    EXPECT_FALSE(worker.Done.load());
+    EXPECT_EQ(Queue.ProcessPending(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return worker.Done.load(); }));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(worker.Outcome, "Read Timeout");
+    // On the window's thread itself the call runs directly.
     int ran = 0;
     Queue.Synchronize([&] { ++ran; });
     EXPECT_EQ(ran, 1);
     EXPECT_EQ(Queue.PendingCount(), 0u);
     EXPECT_THROW(Queue.Synchronize([] { throw EIdNotConnected(); }), EIdNotConnected);
-}
-
-TEST_F(MainThreadQueue, CallsRunInPostingOrder) {
-    std::vector<int> order;
-    Poster first(Queue, [&] { order.push_back(1); });
-    ASSERT_TRUE(PendingReaches(1));
-    Poster second(Queue, [&] { order.push_back(2); });
-    ASSERT_TRUE(PendingReaches(2));
-    EXPECT_EQ(Queue.ProcessPending(), 2u);
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
 // A worker that posts again as soon as its call returns must not keep one drain busy.
@@ -132,61 +104,39 @@ TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
     EXPECT_EQ(nestedRan, 1u);
     EXPECT_EQ(innermostRan, 0u);
     EXPECT_EQ(trace, (std::vector<std::string>{"outer begins", "later", "outer ends"}));
-    ASSERT_TRUE(WaitUntil([&] { return outer.Done.load() && later.Done.load(); }));
-    EXPECT_EQ(outer.Outcome, "returned");
-    EXPECT_EQ(later.Outcome, "returned");
 }
 
-// A nested event loop inside a worker's own call destroys the worker's owner and must wait
-// for the worker: discarding releases the worker although its call is still running below.
-TEST_F(MainThreadQueue, NestedDiscardReleasesTheWorkerOfTheRunningCall) {
-    int owner = 0;
-    bool released = false;
-    bool callFinished = false;
-    std::string workerOutcome;
-    std::unique_ptr<Poster> worker;
-    worker = std::make_unique<Poster>(
-        Queue,
-        [&] {
-            released = Queue.DiscardPendingUntil([&] { return worker->Done.load(); }, &owner,
-                                                 TestSupport::HangLimit.count());
-            workerOutcome = worker->Outcome;
-            worker.reset(); // joined: the worker and its stack are gone
-            callFinished = true;
-            throw EIdClosedSocket(); // dropped: nobody waits for it any more
-        },
-        &owner);
-    ASSERT_TRUE(PendingReaches(1));
-    Poster bystander(Queue, [] {});
-    ASSERT_TRUE(PendingReaches(2));
-    EXPECT_EQ(Queue.ProcessPending(), 2u);
-    EXPECT_TRUE(released);
-    EXPECT_EQ(workerOutcome, "Synchronized call discarded.");
-    EXPECT_TRUE(callFinished);
-    ASSERT_TRUE(WaitUntil([&] { return bystander.Done.load(); }));
-    EXPECT_EQ(bystander.Outcome, "returned");
-}
-
-TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsWithoutRunningThem) {
+// Discarding fails the owner's calls without running them; the others run in posting order.
+TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsAndTheRestRunInOrder) {
     int a = 0, b = 0;
-    int ran = 0;
-    Poster fromA(
-        Queue, [&] { ++ran; }, &a);
-    ASSERT_TRUE(PendingReaches(1));
-    Poster fromB(
-        Queue, [&] { ++ran; }, &b);
-    ASSERT_TRUE(PendingReaches(2));
-    EXPECT_EQ(Queue.DiscardPending(&a), 1u);
-    ASSERT_TRUE(WaitUntil([&] { return fromA.Done.load(); }));
-    EXPECT_EQ(fromA.Outcome, "Synchronized call discarded.");
-    EXPECT_FALSE(fromB.Done.load());
-    EXPECT_EQ(Queue.DiscardPending(), 1u); // null: everyone's
-    ASSERT_TRUE(WaitUntil([&] { return fromB.Done.load(); }));
-    EXPECT_EQ(fromB.Outcome, "Synchronized call discarded.");
-    EXPECT_EQ(ran, 0);
+    const void* owners[] = {&a, &b, &a, &b, &b};
+    std::vector<int> ran;
+    std::vector<std::unique_ptr<Poster>> posters;
+    for (size_t i = 0; i < std::size(owners); ++i) {
+        posters.push_back(std::make_unique<Poster>(
+            Queue, [&ran, i] { ran.push_back(int(i)); }, owners[i]));
+        ASSERT_TRUE(PendingReaches(i + 1));
+    }
+    EXPECT_EQ(Queue.DiscardPending(&a), 2u);
+    EXPECT_EQ(Queue.ProcessPending(), 3u);
+    EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
+    for (size_t i = 0; i < posters.size(); ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return posters[i]->Done.load(); }));
+        EXPECT_EQ(posters[i]->Outcome,
+                  owners[i] == &a ? "Synchronized call discarded." : "returned");
+    }
 }
 
-TEST_F(MainThreadQueue, WithoutAWindowsThreadWorkersGetAnErrorNotAHang) {
+TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging) {
+    std::string error;
+    std::thread([&] {
+        try {
+            Queue.ProcessPending();
+        } catch (const EIdNotMainThread& e) {
+            error = e.what();
+        }
+    }).join();
+    EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
     Poster blocked(Queue, [] {});
     ASSERT_TRUE(PendingReaches(1));
     Queue.UnregisterMainThread(); // releases the blocked worker
@@ -198,42 +148,26 @@ TEST_F(MainThreadQueue, WithoutAWindowsThreadWorkersGetAnErrorNotAHang) {
     EXPECT_FALSE(Queue.IsMainThread());
 }
 
-TEST_F(MainThreadQueue, OnlyTheWindowsThreadRunsCalls) {
-    EXPECT_TRUE(Queue.IsMainThread());
-    std::string error;
-    std::thread other([&] {
-        try {
-            Queue.ProcessPending();
-        } catch (const EIdNotMainThread& e) {
-            error = e.what();
-        }
-    });
-    other.join();
-    EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
-}
-
 TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
     std::atomic<int> wakeUps{0};
-    std::atomic<bool> calledOffMain{false};
+    std::atomic<bool> offMain{false};
     Queue.SetWakeUp([&] {
         ++wakeUps;
-        calledOffMain = calledOffMain || !Queue.IsMainThread();
+        offMain = !Queue.IsMainThread();
     });
-    {
+    for (int round = 0; round < 2; ++round) {
         Poster worker(Queue, [] {});
-        ASSERT_TRUE(WaitUntil([&] { return wakeUps.load() == 1; }));
+        ASSERT_TRUE(PendingReaches(1));
         Queue.ProcessPending();
+        Queue.SetWakeUp({});
     }
-    EXPECT_TRUE(calledOffMain.load());
-    Queue.SetWakeUp({});
-    Poster worker(Queue, [] {});
-    ASSERT_TRUE(PendingReaches(1));
-    Queue.ProcessPending();
     EXPECT_EQ(wakeUps.load(), 1);
+    EXPECT_TRUE(offMain.load());
 }
 
 // The window's thread waiting for a worker that is blocked in a hand-off: both ways of
-// waiting release the worker, so neither thread waits for the other.
+// waiting release the worker (discarding with no owner discards everyone's), so neither
+// thread waits for the other.
 TEST_F(MainThreadQueue, WaitingWhileServingOrDiscardingReleasesABlockedWorker) {
     for (bool run : {true, false}) {
         SCOPED_TRACE(run ? "serving" : "discarding");
@@ -243,14 +177,11 @@ TEST_F(MainThreadQueue, WaitingWhileServingOrDiscardingReleasesABlockedWorker) {
         ASSERT_TRUE(PendingReaches(1));
         const auto done = [&] { return worker.Done.load(); };
         EXPECT_TRUE(run ? Queue.ProcessPendingUntil(done, TestSupport::HangLimit.count())
-                        : Queue.DiscardPendingUntil(done, &ran, TestSupport::HangLimit.count()));
+                        : Queue.DiscardPendingUntil(done, nullptr, TestSupport::HangLimit.count()));
         EXPECT_EQ(ran, run ? 1 : 0);
         EXPECT_EQ(worker.Outcome, run ? "returned" : "Synchronized call discarded.");
     }
-}
-
-TEST_F(MainThreadQueue, WaitingGivesUpAfterItsTimeOut) {
-    EXPECT_FALSE(Queue.ProcessPendingUntil([] { return false; }, 20));
+    EXPECT_FALSE(Queue.ProcessPendingUntil([] { return false; }, 20)); // gives up in time
     EXPECT_FALSE(Queue.DiscardPendingUntil([] { return false; }, nullptr, 0));
     EXPECT_TRUE(Queue.ProcessPendingUntil([] { return true; }, 0));
 }

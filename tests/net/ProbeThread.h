@@ -12,8 +12,7 @@
 #include <thread>
 #include <vector>
 
-// Outlives the thread (shared), so a free-on-terminate thread can still be checked after it
-// deleted itself.
+// Shared, so a free-on-terminate thread can still be checked after it deleted itself.
 class HookLog {
 public:
     void Add(const std::string& AEvent) {
@@ -48,7 +47,7 @@ class ProbeThread : public TIdThread {
 public:
     using TBody = std::function<void(ProbeThread&)>;
 
-    // ABody runs once per Run; by default Run only sleeps a moment so loops stay cheap.
+    // ABody runs once per Run; without one Run only sleeps a moment so loops stay cheap.
     ProbeThread(std::shared_ptr<HookLog> ALog, bool ACreateSuspended, TBody ABody = {},
                 bool AFreeOnTerminate = false)
         : TIdThread(ACreateSuspended), Log(std::move(ALog)), FBody(std::move(ABody)) {
@@ -57,9 +56,7 @@ public:
     ~ProbeThread() override { Log->Add("Destroyed"); }
 
     int Runs() const { return FRuns.load(); }
-    // What a body may throw in BeforeRun instead of Run.
-    TBody BeforeRunBody;
-
+    TBody BeforeRunBody; // runs inside BeforeRun, e.g. to throw there
     const std::shared_ptr<HookLog> Log;
 
 protected:

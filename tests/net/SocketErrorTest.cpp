@@ -8,30 +8,15 @@
 #include <cerrno>
 #include <set>
 #include <string>
+#include <utility>
 
-namespace {
-
-// Holds a component so that ActiveStack exists for the test.
-struct StackHolder {
-    TIdComponent component;
-    TIdStack& stack = *ActiveStack();
-};
-
-std::string Expected(int code, const std::string& message) {
-    return "Socket Error # " + std::to_string(code) + "\r\n" + message;
-}
-
-} // namespace
-
-// Every code with a message, written out here rather than read from the table, so a typo in
-// either place shows.
+// Every code with its fixed message, written out here rather than read from the table, so a
+// typo in either place shows. Codes without a message (none, negative, unknown, the resolver's
+// other codes, not initialised) end with the line break.
 TEST(SocketErrorText, EveryCodeTranslatesToItsFixedMessage) {
-    StackHolder h;
-    struct Case {
-        int code;
-        const char* message;
-    };
-    const Case cases[] = {
+    TIdComponent holder; // keeps ActiveStack alive
+    TIdStack& stack = *ActiveStack();
+    const std::pair<int, std::string> cases[] = {
         {10004, "Interrupted system call."},
         {10009, "Bad file number."},
         {10013, "Access denied."},
@@ -72,91 +57,28 @@ TEST(SocketErrorText, EveryCodeTranslatesToItsFixedMessage) {
         {10066, "Directory not empty"},
         {11001, "Host not found."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
-        EXPECT_EQ(h.stack.TranslateSocketErrorMsg(c.code), Expected(c.code, c.message));
+    for (const auto& [code, message] : cases) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(stack.TranslateSocketErrorMsg(code),
+                  "Socket Error # " + std::to_string(code) + "\r\n" + message);
     }
-}
-
-TEST(SocketErrorText, CodesWithoutMessageEndWithTheLineBreak) {
-    StackHolder h;
-    struct Case {
-        const char* why;
-        int code;
-    };
-    const Case cases[] = {
-        {"no error", 0},
-        {"negative", -1},
-        {"large negative", -10061},
-        {"try again", 11002},
-        {"no recovery", 11003},
-        {"no data", 11004},
-        {"not initialised", 10093},
-        {"gap in the table", 10010},
-        {"just past the table", 10067},
-        {"native Linux number", 111},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(h.stack.TranslateSocketErrorMsg(c.code), Expected(c.code, ""));
+    for (int code : {0, -1, -10061, 11002, 11003, 11004, 10093, 10010, 10067, 111}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(stack.TranslateSocketErrorMsg(code),
+                  "Socket Error # " + std::to_string(code) + "\r\n");
     }
-}
-
-// 11001's text belongs to the platform stack; the shared base table has none.
-TEST(SocketErrorText, SharedTableHasNoHostNotFoundText) {
-    EXPECT_STREQ(Id::SocketErrorMessage(11001), "");
-    EXPECT_STREQ(Id::SocketErrorMessage(10061), "Connection refused.");
-}
-
-TEST(SocketErrorText, RaiseSocketErrorCarriesCodeAndText) {
-    StackHolder h;
     try {
-        h.stack.RaiseSocketError(10054);
-        FAIL() << "no exception";
+        stack.RaiseSocketError(10054);
+        ADD_FAILURE() << "no exception";
     } catch (const EIdSocketError& e) {
         EXPECT_EQ(e.LastError(), 10054);
         EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
     }
 }
 
-// Linux numbers differ from BSD's, so the mapping must go by name: ECONNREFUSED is 111 here,
-// and 10000 + 111 would be a meaningless code.
-TEST(SocketErrorMapping, NativeErrorsMapByMeaning) {
-    struct Case {
-        const char* why;
-        int native;
-        int code;
-    };
-    const Case cases[] = {
-        {"EINTR", EINTR, 10004},
-        {"EBADF", EBADF, 10009},
-        {"EACCES", EACCES, 10013},
-        {"EINVAL", EINVAL, 10022},
-        {"EWOULDBLOCK", EWOULDBLOCK, 10035},
-        {"EAGAIN", EAGAIN, 10035},
-        {"EINPROGRESS", EINPROGRESS, 10036},
-        {"ENOTSOCK", ENOTSOCK, 10038},
-        {"EADDRINUSE", EADDRINUSE, 10048},
-        {"EADDRNOTAVAIL", EADDRNOTAVAIL, 10049},
-        {"ENETUNREACH", ENETUNREACH, 10051},
-        {"ECONNABORTED", ECONNABORTED, 10053},
-        {"ECONNRESET", ECONNRESET, 10054},
-        {"ENOTCONN", ENOTCONN, 10057},
-        {"EPIPE: sending side closed", EPIPE, 10058},
-        {"ETIMEDOUT", ETIMEDOUT, 10060},
-        {"ECONNREFUSED", ECONNREFUSED, 10061},
-        {"EHOSTUNREACH", EHOSTUNREACH, 10065},
-        {"ENOTEMPTY", ENOTEMPTY, 10066},
-        {"ENOMEM: out of buffers", ENOMEM, 10055},
-        {"EPERM: refused by a local rule", EPERM, 10013},
-        {"no error", 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(Id::SocketErrorFromNative(c.native), c.code);
-    }
-}
-
+// Linux numbers differ from BSD's, so the mapping must go by name (ECONNREFUSED is 111 here,
+// and 10000 + 111 would be a meaningless code): every row of the table maps its native error
+// to its code, aliases included; an error with no socket meaning keeps its own small number.
 TEST(SocketErrorMapping, TableRowsRoundTripAndUnknownNativeErrorsStayBelowWinsockRange) {
     int count = 0;
     const Id::TIdSocketErrorInfo* table = Id::SocketErrorTable(count);
@@ -168,7 +90,10 @@ TEST(SocketErrorMapping, TableRowsRoundTripAndUnknownNativeErrorsStayBelowWinsoc
             EXPECT_EQ(Id::SocketErrorFromNative(table[i].Native), table[i].Code);
         }
     }
-    // EDOM has no socket meaning: it keeps its own small number and an empty message.
-    EXPECT_EQ(Id::SocketErrorFromNative(EDOM), EDOM);
+    for (const auto& [native, code] :
+         {std::pair{EAGAIN, 10035}, std::pair{EWOULDBLOCK, 10035}, std::pair{ECONNREFUSED, 10061},
+          std::pair{EPIPE, 10058}, std::pair{0, 0}, std::pair{EDOM, EDOM}}) {
+        EXPECT_EQ(Id::SocketErrorFromNative(native), code) << native;
+    }
     EXPECT_LT(EDOM, 10000);
 }
