@@ -8,22 +8,15 @@
 
 namespace {
 
-struct Utf8Case {
-    const char* Why;
-    std::string Bytes;
-    bool Valid;
-};
-
 TEST(DisplayText, DecidesUtf8ValidityAtEveryBoundary) {
-    const Utf8Case cases[] = {
+    const struct {
+        const char* Why;
+        std::string Bytes;
+        bool Valid;
+    } cases[] = {
         {"empty", "", true},
-        {"plain ASCII", "hello", true},
-        {"two-byte e acute", "caf\xC3\xA9", true},
-        {"three-byte euro sign", "\xE2\x82\xAC", true},
-        {"four-byte emoji", "\xF0\x9F\x98\x80", true},
         {"largest code point U+10FFFF", "\xF4\x8F\xBF\xBF", true},
         {"last before surrogates U+D7FF", "\xED\x9F\xBF", true},
-        {"lone 1252 e acute", "caf\xE9", false},
         {"stray continuation byte", "\x80", false},
         {"overlong slash C0 AF", "\xC0\xAF", false},
         {"overlong C1 BF", "\xC1\xBF", false},
@@ -34,35 +27,28 @@ TEST(DisplayText, DecidesUtf8ValidityAtEveryBoundary) {
         {"F5 lead byte", "\xF5\x80\x80\x80", false},
         {"truncated at the end", "ok\xE2\x82", false},
         {"continuation missing mid-line", "\xE2\x82x", false},
-        {"lead byte followed by ASCII", "\xC3(", false},
-        {"1252 quotes around ASCII", "\x93hi\x94", false},
     };
-    for (const Utf8Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Why);
         EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid);
     }
 }
 
-struct Cp1252Case {
-    unsigned char Byte;
-    char32_t Code;
-};
-
 TEST(DisplayText, ReadsEveryHighByteAsWindows1252) {
-    // The 0x80..0x9F block is where 1252 differs from Latin-1; the five undefined bytes keep
+    // The 0x80..0x9F block is where 1252 differs from Latin-1; all five undefined bytes keep
     // their value as C1 controls.
-    const Cp1252Case cases[] = {
-        {0x80, 0x20AC}, {0x81, 0x0081}, {0x82, 0x201A}, {0x8A, 0x0160}, {0x8C, 0x0152},
-        {0x8D, 0x008D}, {0x8E, 0x017D}, {0x8F, 0x008F}, {0x90, 0x0090}, {0x91, 0x2018},
-        {0x96, 0x2013}, {0x99, 0x2122}, {0x9D, 0x009D}, {0x9F, 0x0178}, {0xA0, 0x00A0},
-        {0xC4, 0x00C4}, {0xE9, 0x00E9}, {0xFF, 0x00FF},
+    const struct {
+        unsigned char Byte;
+        char32_t Code;
+    } cases[] = {
+        {0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160}, {0x8D, 0x008D},
+        {0x8F, 0x008F}, {0x90, 0x0090}, {0x91, 0x2018}, {0x9D, 0x009D},
+        {0x9F, 0x0178}, {0xA0, 0x00A0}, {0xFF, 0x00FF},
     };
-    for (const Cp1252Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.Byte));
-        const std::string bytes(1, static_cast<char>(c.Byte));
-        const QString text = DisplayString(bytes);
-        ASSERT_EQ(text.size(), 1);
-        EXPECT_EQ(static_cast<char32_t>(text.at(0).unicode()), c.Code);
+        EXPECT_EQ(DisplayString(std::string(1, static_cast<char>(c.Byte))).toStdU32String(),
+                  std::u32string(1, c.Code));
     }
 }
 

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,8 +30,10 @@ protected:
     }
 
     std::string Talo() const { return Dir.ReadFile("data/talofile.txt"); }
-    bool Exists(const char* ARelative) const {
-        return std::filesystem::exists(Dir.Path() / ARelative);
+    // For error messages, which must name the file and the system's reason.
+    static bool Mentions(const std::string& AText, std::initializer_list<std::string> AParts) {
+        return std::ranges::all_of(
+            AParts, [&](const std::string& APart) { return AText.find(APart) != AText.npos; });
     }
 
     TempDir Dir;

@@ -1,124 +1,67 @@
-// An independent reader of the component stream "IRC.log" is written in, so the tests check
-// the bytes field by field instead of comparing with the writer's own output.
+// A reader of the component stream "IRC.log" is written in, written apart from the writer so
+// the tests check the bytes field by field. It renders one object without children as one
+// row per field, "name type:value" (list items indented), and throws on anything malformed,
+// cut short or left over.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-struct StreamValue {
-    uint8_t Type = 0;
-    int64_t Integer = 0;
-    std::string Text;               // strings and identifiers
-    std::vector<StreamValue> Items; // lists
-};
-
-struct StreamProperty {
-    std::string Name;
-    StreamValue Value;
-};
-
-struct StreamObject {
-    std::string ClassName;
-    std::string ObjectName;
-    std::vector<StreamProperty> Properties;
-};
-
-class StreamReader {
-public:
-    // Reads one object with no children and requires that nothing follows it.
-    static StreamObject Read(const std::string& ABytes) {
-        StreamReader r(ABytes);
-        if (r.Take(4) != "TPF0") {
-            throw std::runtime_error("no TPF0 signature");
-        }
-        StreamObject object;
-        object.ClassName = r.ShortString();
-        object.ObjectName = r.ShortString();
-        while (r.Peek() != 0) {
-            StreamProperty p;
-            p.Name = r.ShortString();
-            p.Value = r.Value();
-            object.Properties.push_back(p);
-        }
-        r.Byte(); // end of properties
-        if (r.Byte() != 0) {
-            throw std::runtime_error("unexpected contained object");
-        }
-        if (r.FPos != ABytes.size()) {
-            throw std::runtime_error("bytes after the object");
-        }
-        return object;
-    }
-
-private:
-    explicit StreamReader(const std::string& ABytes) : FBytes(ABytes) {}
-
-    uint8_t Peek() const {
-        if (FPos >= FBytes.size()) {
+inline std::vector<std::string> ReadStream(const std::string& ABytes) {
+    size_t pos = 0;
+    const auto take = [&](size_t ACount) {
+        if (ABytes.size() - pos < ACount) {
             throw std::runtime_error("stream ends early");
         }
-        return static_cast<uint8_t>(FBytes[FPos]);
-    }
-    uint8_t Byte() {
-        const uint8_t b = Peek();
-        ++FPos;
-        return b;
-    }
-    std::string Take(size_t ACount) {
-        if (FBytes.size() - FPos < ACount) {
-            throw std::runtime_error("stream ends early");
-        }
-        std::string s = FBytes.substr(FPos, ACount);
-        FPos += ACount;
-        return s;
-    }
-    uint64_t LittleEndian(int ABytes) {
+        pos += ACount;
+        return ABytes.substr(pos - ACount, ACount);
+    };
+    const auto byte = [&] { return static_cast<uint8_t>(take(1)[0]); };
+    const auto atNull = [&] { return ABytes.at(pos) == '\0'; };
+    const auto integer = [&](int ASize) { // little-endian, sign-extended
         uint64_t v = 0;
-        for (int i = 0; i < ABytes; ++i) {
-            v |= static_cast<uint64_t>(Byte()) << (8 * i);
+        for (int i = 0; i < ASize; ++i) {
+            v |= uint64_t{byte()} << (8 * i);
         }
-        return v;
-    }
-    std::string ShortString() { return Take(Byte()); }
-
-    StreamValue Value() {
-        StreamValue v;
-        v.Type = Byte();
-        switch (v.Type) {
-        case 1:
-            while (Peek() != 0) {
-                v.Items.push_back(Value());
+        const uint64_t sign = uint64_t{1} << (8 * ASize - 1);
+        return static_cast<int64_t>((v ^ sign) - sign);
+    };
+    std::vector<std::string> rows;
+    std::function<void(std::string)> value = [&](std::string ARow) {
+        const uint8_t type = byte();
+        ARow += std::to_string(type) + ":";
+        if (type == 1) { // a list of values up to a null byte
+            rows.push_back(ARow);
+            while (!atNull()) {
+                value("  ");
             }
-            Byte();
-            break;
-        case 2:
-            v.Integer = static_cast<int8_t>(LittleEndian(1));
-            break;
-        case 3:
-            v.Integer = static_cast<int16_t>(LittleEndian(2));
-            break;
-        case 4:
-            v.Integer = static_cast<int32_t>(LittleEndian(4));
-            break;
-        case 6:
-        case 7:
-            v.Text = ShortString();
-            break;
-        case 8:
-        case 9:
-            break;
-        case 12:
-        case 20:
-            v.Text = Take(LittleEndian(4));
-            break;
-        default:
-            throw std::runtime_error("unknown value type " + std::to_string(v.Type));
+            byte();
+        } else if (type >= 2 && type <= 4) { // integers of 1, 2 and 4 bytes
+            rows.push_back(ARow + std::to_string(integer(1 << (type - 2))));
+        } else if (type == 6 || type == 7) { // short string, identifier
+            rows.push_back(ARow + take(byte()));
+        } else if (type == 8 || type == 9) { // false, true
+            rows.push_back(ARow);
+        } else if (type == 12 || type == 20) { // long and UTF-8 strings: 4-byte length
+            rows.push_back(ARow + take(static_cast<uint32_t>(integer(4))));
+        } else {
+            throw std::runtime_error("unknown value type " + std::to_string(type));
         }
-        return v;
+    };
+    if (take(4) != "TPF0") {
+        throw std::runtime_error("no TPF0 signature");
     }
-
-    const std::string& FBytes;
-    size_t FPos = 0;
-};
+    const std::string className = take(byte());
+    rows.push_back(className + " " + take(byte()));
+    while (!atNull()) {
+        value(take(byte()) + " ");
+    }
+    // The end of the properties, then the end of the (absent) contained objects.
+    if (take(2) != std::string(2, '\0') || pos != ABytes.size()) {
+        throw std::runtime_error("contained object or bytes after the object");
+    }
+    return rows;
+}

@@ -3,12 +3,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -20,15 +18,13 @@ namespace {
 using WindowTest = FormFixture;
 
 // The design's table, kept apart from the program's own copy so a slip in either shows.
-struct ControlRow {
+const struct {
     const char* Name;
     const char* Kind;
-    const char* Text;
+    const char* Text; // null: checked line for line below
     bool Shown;
     QRect Geometry;
-};
-
-const ControlRow Rows[] = {
+} Rows[] = {
     {"Label1", "QLabel", "Status", true, {8, 616, 30, 13}},
     {"Button_connect", "QPushButton", "Connect", true, {480, 312, 75, 25}},
     {"Button_join", "QPushButton", "Join Channel", false, {293, 360, 75, 25}},
@@ -50,25 +46,6 @@ const ControlRow Rows[] = {
     {"Memo1", "QPlainTextEdit", nullptr, true, {16, 400, 729, 153}},
 };
 
-QString TextOf(QWidget* AWidget) {
-    if (auto* w = qobject_cast<QLabel*>(AWidget)) {
-        return w->text();
-    }
-    if (auto* w = qobject_cast<QAbstractButton*>(AWidget)) {
-        return w->text();
-    }
-    if (auto* w = qobject_cast<QLineEdit*>(AWidget)) {
-        return w->text();
-    }
-    if (auto* w = qobject_cast<QPlainTextEdit*>(AWidget)) {
-        return w->toPlainText();
-    }
-    if (auto* w = qobject_cast<QListWidget*>(AWidget)) {
-        return w->count() == 0 ? QString() : QStringLiteral("(rows)");
-    }
-    return QStringLiteral("(unknown kind)");
-}
-
 TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) {
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Brisal v2.3"));
     EXPECT_EQ(Form->pos(), QPoint(515, 150));
@@ -76,7 +53,7 @@ TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) 
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     const QRect client = Form->rect();
-    for (const ControlRow& row : Rows) {
+    for (const auto& row : Rows) {
         SCOPED_TRACE(row.Name);
         auto* widget = Form->findChild<QWidget*>(QString::fromLatin1(row.Name));
         ASSERT_NE(widget, nullptr);
@@ -94,8 +71,10 @@ TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) 
         }
         EXPECT_EQ(widget->isVisible(), row.Shown);
         EXPECT_TRUE(client.contains(widget->geometry())) << "outside the client area";
-        if (row.Text) {
-            EXPECT_EQ(TextOf(widget), QString::fromLatin1(row.Text));
+        if (row.Text) { // labels, buttons and fields have "text"; the views "plainText"
+            const QVariant text = widget->property("text");
+            EXPECT_EQ((text.isValid() ? text : widget->property("plainText")).toString(),
+                      QString::fromLatin1(row.Text));
         }
     }
     // A caption grown to its text must not run into the field it names.
@@ -104,11 +83,8 @@ TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) 
     EXPECT_LT(Form->Label4->geometry().right(), Form->ed_port->x());
     EXPECT_TRUE(Form->ch_autoscroll->isChecked());
     EXPECT_TRUE(Form->CheckBox1->isChecked());
-    // The two stores lie below the client area in the design; here they are no widgets.
-    EXPECT_EQ(Form->findChild<QWidget*>(QStringLiteral("ListBox1")), nullptr);
-    EXPECT_EQ(Form->findChild<QWidget*>(QStringLiteral("RichEdit2")), nullptr);
-    EXPECT_GE(client.height(), 616 + 13) << "the status line must be inside";
-    EXPECT_LE(client.height(), 664) << "the game output store must be below";
+    EXPECT_TRUE(Form->Timer1->isActive() && Form->Timer1->interval() == 1000);
+    EXPECT_LE(client.height(), 664) << "the design's two stores must lie below the client area";
 }
 
 TEST_F(WindowTest, Memo1HoldsTheFloodgateWarningLineForLine) {
@@ -134,7 +110,6 @@ TEST_F(WindowTest, Memo1HoldsTheFloodgateWarningLineForLine) {
         "which needs to be put into compatibility mode, as of yet).",
     };
     EXPECT_EQ(Form->Memo1->toPlainText().split(QLatin1Char('\n')), expected);
-    EXPECT_EQ(Form->Memo1->frameShape(), QFrame::NoFrame);
 }
 
 TEST_F(WindowTest, TheLogAndTheWarningCannotBeEditedByTheUser) {
@@ -147,10 +122,8 @@ TEST_F(WindowTest, TheLogAndTheWarningCannotBeEditedByTheUser) {
         view->setFocus();
         QTest::keyClicks(view, "typed");
         QTest::keyClick(view, Qt::Key_Backspace);
-        QTest::keyClick(view, Qt::Key_Delete);
         QTest::keyClick(view, Qt::Key_Return);
         EXPECT_EQ(view->toPlainText(), before);
-        EXPECT_TRUE(view->isReadOnly());
     }
 }
 
@@ -162,21 +135,18 @@ TEST_F(WindowTest, NickListSortsWithoutRegardToLetterCase) {
               (QStringList{"_x", "Alice", "alice2", "bob", "BOB2", "carol", "dave", "Zed"}));
 }
 
-TEST_F(WindowTest, TimerTicksEverySecondFromTheStart) {
-    EXPECT_TRUE(Form->Timer1->isActive());
-    EXPECT_EQ(Form->Timer1->interval(), 1000);
-    EXPECT_FALSE(Form->Timer1->isSingleShot());
-}
-
 TEST_F(WindowTest, AutoscrollFollowsTheEndOnlyWhileTicked) {
     Form->show();
     Form->RichEdit1->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     QScrollBar* bar = Form->RichEdit1->verticalScrollBar();
-    for (int i = 0; i < 200; ++i) {
-        Form->Addline("line " + std::to_string(i));
-    }
-    QApplication::processEvents();
+    const auto log = [&](int ACount) {
+        for (int i = 0; i < ACount; ++i) {
+            Form->Addline("line " + std::to_string(i));
+        }
+        QApplication::processEvents();
+    };
+    log(200);
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_TRUE(Form->RichEdit1->textCursor().atEnd());
@@ -184,39 +154,20 @@ TEST_F(WindowTest, AutoscrollFollowsTheEndOnlyWhileTicked) {
     Form->ch_autoscroll->setChecked(false);
     bar->setValue(10);
     const int maximumBefore = bar->maximum();
-    for (int i = 0; i < 100; ++i) {
-        Form->Addline("more " + std::to_string(i));
-    }
-    QApplication::processEvents();
+    log(100);
     EXPECT_GT(bar->maximum(), maximumBefore);
     EXPECT_EQ(bar->value(), 10);
 
     Form->ch_autoscroll->setChecked(true);
-    Form->Addline("back at the end");
-    QApplication::processEvents();
+    log(1);
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
-// Errors of handlers and ticks -------------------------------------------------------------
-
-TEST_F(WindowTest, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn) {
-    QPushButton button;
-    int calls = 0;
-    QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
-        if (++calls == 1) {
-            throw std::runtime_error("first click failed");
-        }
-    }));
-    button.click();
-    button.click();
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(Errors, (std::vector<std::string>{"first click failed"}));
-}
-
 TEST_F(WindowTest, RepeatingFailuresNeverStackMessageBoxes) {
+    TErrorDisplay::SetPresenter({}); // the real, modal message box
     // Two ticks that fail every time, much faster than a second. While one of them shows its
-    // message box, the box's nested event loop keeps the other one running (Qt does not
-    // re-enter the tick that is showing the box itself).
+    // box, the box's nested event loop keeps the other one running (Qt does not re-enter the
+    // tick that is showing the box itself).
     QTimer first, second;
     int ticks = 0;
     for (QTimer* timer : {&first, &second}) {
@@ -225,48 +176,34 @@ TEST_F(WindowTest, RepeatingFailuresNeverStackMessageBoxes) {
                              throw std::runtime_error("tick failed");
                          }));
     }
-    int open = 0, maxOpen = 0, shown = 0;
-    TErrorDisplay::SetPresenter([&](const QString& AText) {
-        EXPECT_EQ(AText, QStringLiteral("tick failed"));
-        ++shown;
-        maxOpen = std::max(maxOpen, ++open);
-        QEventLoop modal;
-        QTimer::singleShot(100, &modal, &QEventLoop::quit);
-        modal.exec();
-        --open;
+    // The user, who reads the box on top and closes it a while later.
+    QTimer user;
+    int shown = 0, mostBoxes = 0;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        int boxes = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            boxes += qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible();
+        }
+        mostBoxes = std::max(mostBoxes, boxes);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            EXPECT_EQ(box->windowTitle() + QStringLiteral(": ") + box->text(),
+                      QStringLiteral("Brisal: tick failed"));
+            ++shown;
+            box->accept();
+        }
     });
     const int droppedBefore = TErrorDisplay::Dropped();
     first.start(5);
     second.start(7);
+    user.start(100);
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown >= 3; }, 5000));
     first.stop();
     second.stop();
-    EXPECT_EQ(maxOpen, 1);
+    // Back outside every box: each tick either opened one, which the user closed, or was dropped.
+    EXPECT_FALSE(TErrorDisplay::Showing());
+    EXPECT_EQ(mostBoxes, 1);
     EXPECT_GT(ticks, shown);
     EXPECT_EQ(TErrorDisplay::Dropped() - droppedBefore, ticks - shown);
-    EXPECT_FALSE(TErrorDisplay::Showing());
-}
-
-TEST_F(WindowTest, TheRealMessageBoxShowsTheTextAndOnlyOneIsOpenAtATime) {
-    TErrorDisplay::SetPresenter({});
-    QString title, text;
-    int boxes = 0;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        text = box->text();
-        TErrorDisplay::ShowError(QStringLiteral("second while open"));
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            boxes += qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible();
-        }
-        box->accept();
-    });
-    TErrorDisplay::ShowError(QStringLiteral("Cannot create file \"x\". No space left on device"));
-    EXPECT_EQ(title, QStringLiteral("Brisal"));
-    EXPECT_EQ(text, QStringLiteral("Cannot create file \"x\". No space left on device"));
-    EXPECT_EQ(boxes, 1);
-    EXPECT_FALSE(TErrorDisplay::Showing());
 }
 
 } // namespace
