@@ -27,18 +27,15 @@ std::string TIdManagedBuffer::Extract(int32_t ACount) {
     return result;
 }
 
-void TIdManagedBuffer::Remove(int32_t ACount) {
+void TIdManagedBuffer::RemoveUncommon(int32_t ACount) {
     ACount = std::max(ACount, 0);
     if (ACount > Size()) {
         throw EIdNotEnoughDataInBuffer();
     }
     if (ACount == Size()) {
         Clear();
-    } else {
-        FConsumedCount += ACount;
-        if (FConsumedCount >= FPackThreshold) {
-            Compact();
-        }
+    } else if (FConsumedCount >= FPackThreshold) {
+        Compact(); // nothing consumed now, but the threshold may have been lowered
     }
     RaiseEvent(OnBytesRemoved, this, ACount);
 }

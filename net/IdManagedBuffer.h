@@ -18,7 +18,19 @@ public:
 
     void Clear() override;
     std::string Extract(int32_t ACount) override;
-    void Remove(int32_t ACount) final;
+    // Inline for the common case, a part of the data (one line after another): the
+    // connection's line reader calls it for every line.
+    void Remove(int32_t ACount) final {
+        if (ACount > 0 && ACount < Size()) {
+            FConsumedCount += ACount;
+            if (FConsumedCount >= FPackThreshold) {
+                Compact();
+            }
+            RaiseEvent(OnBytesRemoved, this, ACount);
+        } else {
+            RemoveUncommon(ACount);
+        }
+    }
     // Moves the unconsumed bytes to the start of the block.
     void Compact();
 
@@ -27,6 +39,9 @@ public:
     int32_t ConsumedCount() const { return FConsumedCount; }
 
 private:
+    // Remove for the counts the inline part leaves: none, all, or more than is buffered.
+    void RemoveUncommon(int32_t ACount);
+
     int32_t FPackThreshold = 32768;
     int32_t FConsumedCount = 0;
 };

@@ -295,15 +295,68 @@ std::string TIdTCPConnection::MaxLineExceeded(int32_t AMaxLineLength) {
     return FInputBuffer->Extract(AMaxLineLength);
 }
 
+// Most reads find an LF-terminated line already buffered (one receipt holds hundreds of IRC
+// lines): that case is taken with one search, no loop and no waiting. Anything else, including
+// a line over the maximum, goes through ReadLnWaiting, which searches again from the start.
+inline bool TIdTCPConnection::BufferedLine(const std::string& ATerminator, int32_t AMaxLineLength,
+                                           std::string_view& VLine, int32_t& VTaken) const {
+    if (!ATerminator.empty() && !(ATerminator.size() == 1 && ATerminator[0] == '\n')) {
+        return false;
+    }
+    const int32_t size = FInputBuffer->Size();
+    if (size == 0) {
+        return false;
+    }
+    const char* data = FInputBuffer->Data();
+    const void* at = std::memchr(data, '\n', size_t(size));
+    if (at == nullptr) {
+        return false;
+    }
+    const int32_t found = int32_t(static_cast<const char*>(at) - data);
+    if (AMaxLineLength == -1) {
+        AMaxLineLength = FMaxLineLength;
+    }
+    if (AMaxLineLength != 0 && found > AMaxLineLength) {
+        return false;
+    }
+    // One CR before the LF belongs to the line ending.
+    VLine =
+        std::string_view(data, size_t(found > 0 && data[found - 1] == '\r' ? found - 1 : found));
+    VTaken = found + 1;
+    return true;
+}
+
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
+    std::string_view buffered;
+    int32_t taken = 0;
+    if (BufferedLine(ATerminator, AMaxLineLength, buffered, taken)) {
+        std::string line(buffered); // constructed, not assigned: the cheapest fresh string
+        FInputBuffer->Remove(taken);
+        return line;
+    }
     std::string line;
-    ReadLnInto(line, ATerminator, ATimeout, AMaxLineLength);
+    ReadLnWaiting(line, ATerminator, ATimeout, AMaxLineLength);
     return line;
 }
 
 void TIdTCPConnection::ReadLnInto(std::string& VLine, const std::string& ATerminator,
                                   int32_t ATimeout, int32_t AMaxLineLength) {
+    std::string_view buffered;
+    int32_t taken = 0;
+    if (BufferedLine(ATerminator, AMaxLineLength, buffered, taken)) {
+        // clear and append rather than assign: the same result within the kept capacity,
+        // without assign's handling of a source inside the string itself.
+        VLine.clear();
+        VLine.append(buffered);
+        FInputBuffer->Remove(taken);
+        return;
+    }
+    ReadLnWaiting(VLine, ATerminator, ATimeout, AMaxLineLength);
+}
+
+void TIdTCPConnection::ReadLnWaiting(std::string& VLine, const std::string& ATerminator,
+                                     int32_t ATimeout, int32_t AMaxLineLength) {
     if (AMaxLineLength == -1) {
         AMaxLineLength = FMaxLineLength;
     }
@@ -348,7 +401,7 @@ void TIdTCPConnection::ReadLnInto(std::string& VLine, const std::string& ATermin
     }
     int32_t length = found;
     // Only for the plain LF terminator is one CR before it part of the line ending.
-    if (ATerminator.empty() || ATerminator == "\n") {
+    if (terminator == "\n") {
         if (length > 0 && FInputBuffer->Data()[length - 1] == '\r') {
             --length;
         }

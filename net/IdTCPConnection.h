@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class TIdConnectionIntercept;
 
@@ -69,7 +70,7 @@ public:
                                int32_t ATimeout = Id::TimeoutDefault, int32_t AMaxLineLength = -1);
     // ReadLn into the caller's string, reusing its capacity, as std::getline does: a reader
     // that keeps one string for every line allocates nothing per line. Same rules and results
-    // as ReadLn (which is this, into a fresh string).
+    // as ReadLn.
     void ReadLnInto(std::string& VLine, const std::string& ATerminator = std::string(),
                     int32_t ATimeout = Id::TimeoutDefault, int32_t AMaxLineLength = -1);
     virtual void Write(const std::string& AOut);
@@ -126,6 +127,14 @@ private:
     // AClaimed: the caller has already claimed the close of this connection.
     void DisconnectSocketOn(const TLease& AHandler, bool AClaimed = false);
     std::string MaxLineExceeded(int32_t AMaxLineLength);
+    // The next line when ReadLn can take it from the buffer at once: the terminator is LF, a
+    // whole line is buffered and it is within the maximum. VLine views it without its line
+    // ending, VTaken is the count to remove with the ending.
+    bool BufferedLine(const std::string& ATerminator, int32_t AMaxLineLength,
+                      std::string_view& VLine, int32_t& VTaken) const;
+    // ReadLn the general way: any terminator, waiting for more data as needed.
+    void ReadLnWaiting(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
+                       int32_t AMaxLineLength);
     void BytesRemoved(int32_t ACount);
 
     bool FASCIIFilter = false;

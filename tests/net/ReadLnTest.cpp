@@ -263,3 +263,148 @@ TEST(ReadLn, AsciiFilterClearsTheHighBit) {
     t.Handler->Receipt("\xC1\xE2z\x8D\n");
     EXPECT_EQ(t.Conn.ReadLn(), "Abz");
 }
+
+// Most reads find their line already buffered and take it without the general search loop;
+// the same rules must hold there. Each case's bytes follow a first line that the first ReadLn
+// takes, so every checked read starts with data buffered.
+TEST(ReadLn, ALineAlreadyBufferedFollowsTheSameRules) {
+    const std::string exceeded = "raised:Max line length exceeded.";
+    struct Case {
+        const char* why;
+        std::vector<std::string> receipts; // after "first\n" in the first receipt
+        std::string terminator;
+        int32_t maxLength; // -1: the connection's MaxLineLength (16384)
+        TIdMaxLineAction action;
+        std::vector<std::string> outcomes;
+    };
+    const std::string k16383(16383, 'a'), k16384(16384, 'b'), k16385(16385, 'c');
+    const Case cases[] = {
+        {"CR LF, LF, CR LF alone",
+         {"one\r\ntwo\n\r\n"},
+         "",
+         -1,
+         maException,
+         {"line:one", "line:two", "line:"}},
+        {"only one CR is removed", {"text\r\r\n"}, "", -1, maException, {"line:text\r"}},
+        {"explicit LF as the default", {"x\r\ny\n"}, "\n", -1, maException, {"line:x", "line:y"}},
+        {"explicit CR LF removes no further CR",
+         {"a\r\r\nb\nc\r\n"},
+         "\r\n",
+         -1,
+         maException,
+         {"line:a\r", "line:b\nc"}},
+        {"16384 before LF", {k16384 + "\n"}, "", -1, maException, {"line:" + Describe(k16384)}},
+        {"16383 before CR LF",
+         {k16383 + "\r\n"},
+         "",
+         -1,
+         maException,
+         {"line:" + Describe(k16383)}},
+        {"16384 before CR LF counts the CR", {k16384 + "\r\n"}, "", -1, maException, {exceeded}},
+        {"16385 before LF", {k16385 + "\n"}, "", -1, maException, {exceeded}},
+        {"explicit maximum, exactly", {"12345\n"}, "", 5, maException, {"line:12345"}},
+        {"explicit maximum split", {"123456\n"}, "", 5, maSplit, {"line:12345", "line:6"}},
+        {"no limit with 0",
+         {std::string(20000, 'z') + "\n"},
+         "",
+         0,
+         maException,
+         {"line:" + Describe(std::string(20000, 'z'))}},
+        {"a line ending where the receipt ends, then the next receipt",
+         {"second\r\n", "third\n"},
+         "",
+         -1,
+         maException,
+         {"line:second", "line:third"}},
+        {"CR at the end of one receipt, LF in the next",
+         {"abc\r", "\nd\n"},
+         "",
+         -1,
+         maException,
+         {"line:abc", "line:d"}},
+        {"an unterminated rest, then the peer closes",
+         {"rest"},
+         "",
+         -1,
+         maException,
+         {"line:", "raised:Connection Closed Gracefully."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Connection t;
+        t.Conn.SetMaxLineAction(c.action);
+        t.Handler->Receipt("first\n" + c.receipts.front());
+        for (size_t i = 1; i < c.receipts.size(); ++i) {
+            t.Handler->Receipt(c.receipts[i]);
+        }
+        t.Handler->EndOfData();
+        ASSERT_EQ(t.Conn.ReadLn(), "first");
+        ASSERT_GT(t.Conn.InputBuffer()->Size(), 0);
+        for (const std::string& expected : c.outcomes) {
+            EXPECT_EQ(Outcome([&] { return t.Conn.ReadLn(c.terminator, -1, c.maxLength); }),
+                      expected);
+        }
+        if (c.outcomes.back() == exceeded) {
+            // The over-long line stays buffered, whole.
+            EXPECT_EQ(t.Conn.InputBuffer()->Size(), int32_t(c.receipts.front().size()));
+        }
+    }
+}
+
+// Lines are cut from the front of the buffer, which moves what is left to its start once
+// 32768 consumed bytes have piled up: lines on both sides of that move, and ones that
+// straddle two receipts, come out whole and in order, through both ways of reading.
+TEST(ReadLn, LinesStayWholeAcrossReceiptsAndTheBuffersCompaction) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += ":nick!user@host PRIVMSG #chan :" + std::to_string(i * 7919) + "\r\n";
+    }
+    for (bool into : {false, true}) {
+        SCOPED_TRACE(into ? "ReadLnInto" : "ReadLn");
+        Connection t;
+        for (size_t i = 0; i < text.size(); i += 32768) {
+            t.Handler->Receipt(text.substr(i, 32768));
+        }
+        t.Handler->EndOfData();
+        std::string line;
+        int compactions = 0;
+        for (int i = 0; i < 3000; ++i) {
+            const int32_t consumedBefore = t.Conn.InputBuffer()->ConsumedCount();
+            if (into) {
+                t.Conn.ReadLnInto(line);
+            } else {
+                line = t.Conn.ReadLn();
+            }
+            ASSERT_EQ(line, ":nick!user@host PRIVMSG #chan :" + std::to_string(i * 7919));
+            const int32_t consumed = t.Conn.InputBuffer()->ConsumedCount();
+            ASSERT_LT(consumed, 32768);
+            if (consumed < consumedBefore && t.Conn.InputBuffer()->Size() > 0) {
+                ++compactions;
+            }
+        }
+        EXPECT_GE(compactions, 2);
+        EXPECT_EQ(t.Conn.InputBuffer()->Size(), 0);
+    }
+}
+
+// Every removed line, with its terminator, is read work; it is reported only inside a work
+// bracket, as running totals.
+TEST(ReadLn, RemovedLinesAreReportedAsReadWorkInsideABracket) {
+    Connection t;
+    std::vector<int32_t> totals;
+    t.Conn.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
+        EXPECT_EQ(mode, wmRead);
+        totals.push_back(count);
+    };
+    t.Handler->Receipt("ab\r\ncd\n");
+    t.Handler->Receipt("e\nf\n");
+    EXPECT_EQ(t.Conn.ReadLn(), "ab");
+    t.Conn.BeginWork(wmRead);
+    EXPECT_EQ(t.Conn.ReadLn(), "cd");
+    std::string line;
+    t.Conn.ReadLnInto(line);
+    EXPECT_EQ(line, "e");
+    t.Conn.EndWork(wmRead);
+    EXPECT_EQ(t.Conn.ReadLn(), "f");
+    EXPECT_EQ(totals, (std::vector<int32_t>{3, 5}));
+}
