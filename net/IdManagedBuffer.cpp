@@ -17,16 +17,6 @@ void TIdManagedBuffer::Clear() {
     FConsumedCount = 0;
 }
 
-std::string TIdManagedBuffer::Extract(int32_t ACount) {
-    ACount = std::max(ACount, 0);
-    if (ACount > Size()) {
-        throw EIdNotEnoughDataInBuffer();
-    }
-    std::string result(Data(), size_t(ACount));
-    Remove(ACount);
-    return result;
-}
-
 void TIdManagedBuffer::RemoveUncommon(int32_t ACount) {
     ACount = std::max(ACount, 0);
     if (ACount > Size()) {

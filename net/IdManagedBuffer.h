@@ -17,7 +17,6 @@ public:
     const char* Data() const final { return Memory() + FConsumedCount; }
 
     void Clear() override;
-    std::string Extract(int32_t ACount) override;
     // Inline for the common case, a part of the data (one line after another): the
     // connection's line reader calls it for every line.
     void Remove(int32_t ACount) final {
