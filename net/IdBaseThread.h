@@ -84,7 +84,6 @@ public:
     // Becomes true once the body has ended and, with free-on-terminate, the object has been
     // deleted. Shared, so it stays readable after the thread object is gone.
     std::shared_ptr<const std::atomic<bool>> EndFlag() const { return FEndFlag; }
-    std::thread::id ThreadID() const noexcept { return FThread.get_id(); }
 
     // Raised after the body, on the window's thread (through Synchronize). Skipped when
     // there is no window's thread or it discards the call. Until it has run, a

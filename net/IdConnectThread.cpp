@@ -1,15 +1,8 @@
 #include "IdConnectThread.h"
 
+#include "IdSocketErrors.h"
 #include "IdSocketHandle.h"
 #include "IdStack.h"
-
-namespace {
-
-// The errors of a connect whose socket the caller closed under it after the time-out.
-constexpr int32_t Id_WSAEBADF = 10009;
-constexpr int32_t Id_WSAENOTSOCK = 10038;
-
-} // namespace
 
 TIdConnectThread::TIdConnectThread(TIdSocketHandle* ABinding) : FBinding(ABinding) {}
 
@@ -31,8 +24,10 @@ void TIdConnectThread::WaitFor() {
 
 void TIdConnectThread::Execute() {
     try {
+        // Not reported: the errors of a connect whose socket the caller closed under it
+        // after the time-out.
         ActiveStack()->CheckForSocketError(FBinding->Connect(Id_PF_INET),
-                                           {Id_WSAEBADF, Id_WSAENOTSOCK});
+                                           {Id::WSAEBADF, Id::WSAENOTSOCK});
     } catch (const std::exception& e) {
         FExceptionMessage = e.what();
     } catch (...) {

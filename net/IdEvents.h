@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <utility>
@@ -14,7 +15,6 @@ class TIdConnectionIntercept;
 class TIdSimpleBuffer;
 class TIdBaseThread;
 class TIdThread;
-class EIdException;
 
 enum TIdStatus {
     hsResolving,

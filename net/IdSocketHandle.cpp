@@ -3,12 +3,11 @@
 #include "IdAntiFreezeBase.h"
 #include "IdException.h"
 #include "IdGlobal.h"
+#include "IdSocketErrors.h"
 
 #include <utility>
 
 namespace {
-
-constexpr int32_t Id_WSAEADDRINUSE = 10048;
 
 TIdStack& Stack() {
     return *ActiveStack();
@@ -102,7 +101,7 @@ bool TIdSocketHandle::TryBind() {
     const auto socket = Acquire();
     TIdStack& stack = Stack();
     const int32_t result = stack.Bind(HandleOf(socket), Id_PF_INET, FIP, FPort);
-    if (stack.CheckForSocketError(result, {Id_WSAEADDRINUSE})) {
+    if (stack.CheckForSocketError(result, {Id::WSAEADDRINUSE})) {
         return false;
     }
     int32_t family = 0;

@@ -26,8 +26,6 @@ inline constexpr int32_t Id_TCP_NODELAY = 1;
 inline constexpr int32_t Id_SD_Receive = 0; // shutdown: no more receives
 inline constexpr int32_t Id_SD_Send = 1;    // shutdown: no more sends
 inline constexpr int32_t Id_SD_Both = 2;    // shutdown: both directions
-inline constexpr int32_t Id_MSG_OOB = 1;
-inline constexpr int32_t Id_MSG_PEEK = 2;
 
 // Socket-level options in the Winsock numbering, all with an int value; the stack translates
 // them to the platform's own numbers (Linux numbers SOL_SOCKET and these options differently)

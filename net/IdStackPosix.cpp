@@ -88,7 +88,7 @@ std::string InAddrToString(const in_addr& addr) {
 }
 
 // Fills an IPv4 socket address; throws std::invalid_argument for a malformed address text
-// (via StringToAddress). An empty IP, allowed where AAllowAny, means any address.
+// (via StringToAddress). An empty IP, allowed where allowAny, means any address.
 sockaddr_in MakeAddress(TIdStack& stack, int32_t family, const std::string& ip, int32_t port,
                         bool allowAny) {
     sockaddr_in addr{};

@@ -6,10 +6,6 @@
 
 #include <memory>
 
-TIdTCPClient::TIdTCPClient() {
-    FBoundPort = 0;
-}
-
 void TIdTCPClient::DoOnConnected() {
     RaiseEvent(OnConnected, this);
 }

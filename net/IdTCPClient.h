@@ -9,8 +9,6 @@
 
 class TIdTCPClient : public TIdTCPConnection {
 public:
-    TIdTCPClient();
-
     virtual void SetHost(const std::string& AValue) { FHost = AValue; }
     virtual void SetPort(int32_t AValue) { FPort = AValue; }
     virtual void DoOnConnected();

@@ -220,12 +220,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
         // Without an intercept to show the block to, it is received straight into the
         // input buffer's free end, saving a copy of every byte.
         const bool direct = intercept == nullptr;
-        int32_t count = 0;
-        if (!FRecvBuffer) {
-            if (ARaiseExceptionIfDisconnected) {
-                throw EIdNotConnected();
-            }
-        } else if (direct) {
+        int32_t count;
+        if (direct) {
             count =
                 handler->Handler->Recv(FInputBuffer->AppendSpace(FRecvBufferSize), FRecvBufferSize);
         } else {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 // Items outside the count raise; the list holds 64 and refuses the next, keeping its contents.

@@ -12,7 +12,6 @@
 #include <future>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 

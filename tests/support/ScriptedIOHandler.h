@@ -14,7 +14,6 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class ScriptedIOHandler : public TIdIOHandler {
 public:
