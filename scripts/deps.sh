@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev fonts-urw-base35
     xvfb xauth x11-apps x11-utils imagemagick
     clang-format
+    ngircd ii dante-server microsocks
 )
 
 missing=()
