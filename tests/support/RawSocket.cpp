@@ -65,6 +65,16 @@ RawSocket RawSocket::Bound(uint16_t APort, bool AListen, int ABacklog) {
     return socket;
 }
 
+RawSocket RawSocket::Connected(uint16_t APort) {
+    RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = Loopback(APort);
+    if (socket.Valid() &&
+        ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        socket.Close();
+    }
+    return socket;
+}
+
 RawSocket RawSocket::Accept(int AMSec) const {
     pollfd wait{FFd, POLLIN, 0};
     if (::poll(&wait, 1, AMSec) != 1) {

@@ -26,6 +26,8 @@ public:
     // when AListen. Invalid when the port is taken.
     static RawSocket Bound(uint16_t APort, bool AListen = false, int ABacklog = 16);
     static RawSocket Listener(int ABacklog = 16) { return Bound(0, true, ABacklog); }
+    // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
+    static RawSocket Connected(uint16_t APort);
     // Accepts one connection, waiting up to AMSec; invalid on time-out.
     RawSocket Accept(int AMSec = 5000) const;
 

@@ -6,22 +6,17 @@
 #include <chrono>
 #include <cstring>
 
-ScriptedIOHandler::ScriptedIOHandler() = default;
-
 ScriptedIOHandler::~ScriptedIOHandler() {
     Close();
+    if (Destroyed != nullptr) {
+        ++*Destroyed;
+    }
 }
 
 void ScriptedIOHandler::Receipt(const std::string& bytes) {
     std::lock_guard lock(FLock);
     FReceipts.push_back(bytes);
     FChanged.notify_all();
-}
-
-void ScriptedIOHandler::BytePerReceipt(const std::string& text) {
-    for (char c : text) {
-        Receipt(std::string(1, c));
-    }
 }
 
 void ScriptedIOHandler::EndOfData() {
@@ -42,6 +37,14 @@ void ScriptedIOHandler::ConnectClient(const std::string&, int32_t, const std::st
     FConnected = true;
 }
 
+bool ScriptedIOHandler::Connected() {
+    const bool connected = Locked([this] { return FConnected; });
+    if (std::this_thread::get_id() == Locked([this] { return FEndReader; })) {
+        AfterEndGate.Leave(AfterEndGate.Enter());
+    }
+    return connected;
+}
+
 bool ScriptedIOHandler::Readable(int32_t AMSec) {
     std::unique_lock lock(FLock);
     if (FWaitInRecv) {
@@ -53,6 +56,7 @@ bool ScriptedIOHandler::Readable(int32_t AMSec) {
                             ? (FChanged.wait(lock, ready), true) // infinite or default
                             : FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
     --FWaiting;
+    FTimeouts += result ? 0 : 1;
     return result;
 }
 
@@ -69,8 +73,8 @@ int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
             return 0;
         }
     }
-    ++FRecvCalls;
     if (FReceipts.empty()) {
+        FEndReader = std::this_thread::get_id();
         return 0; // end of data (Readable only lets a reader through with one of the two)
     }
     std::string& front = FReceipts.front();

@@ -8,22 +8,24 @@
 #pragma once
 
 #include "IdIOHandler.h"
+#include "IdTCPConnection.h"
+#include "Waiting.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class ScriptedIOHandler : public TIdIOHandler {
 public:
     // Starts connected; ConnectClient connects it again after a Close.
-    ScriptedIOHandler();
+    ScriptedIOHandler() = default;
     ~ScriptedIOHandler() override;
 
     void Receipt(const std::string& bytes);
-    // Queues every byte of AText as a receipt of its own.
-    void BytePerReceipt(const std::string& text);
     void EndOfData();
     // The largest count one Send accepts (0: all), to exercise partial sends.
     void SetSendLimit(int32_t limit) {
@@ -39,24 +41,24 @@ public:
     std::string Sent() const {
         return Locked([this] { return FSent; });
     }
-    int RecvCalls() const {
-        return Locked([this] { return FRecvCalls; });
-    }
-    size_t PendingReceipts() const {
-        return Locked([this] { return FReceipts.size(); });
-    }
-    // Threads currently waiting in Readable or Recv.
+    // Threads currently waiting in Readable or Recv, and the waits that timed out so far.
     int Waiting() const {
         return Locked([this] { return FWaiting; });
     }
+    int Timeouts() const {
+        return Locked([this] { return FTimeouts; });
+    }
+    // Holds the first Connected() made, after its answer is taken, by the thread that read
+    // the end of data: where a reader that saw the peer's close decides to report it.
+    CallGate AfterEndGate;
+    // Counted up when the handler is destroyed, if set.
+    std::atomic<int>* Destroyed = nullptr;
 
     void Close() override;
     void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
                        int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
                        int32_t ATimeout) override;
-    bool Connected() override {
-        return Locked([this] { return FConnected; });
-    }
+    bool Connected() override;
     bool Readable(int32_t AMSec) override;
     int32_t Recv(void* ABuf, int32_t ALen) override;
     int32_t Send(const void* ABuf, int32_t ALen) override;
@@ -76,6 +78,19 @@ private:
     int32_t FSendLimit = 0;
     bool FWaitInRecv = false;
     std::string FSent;
-    int FRecvCalls = 0;
     int FWaiting = 0;
+    int FTimeouts = 0;
+    std::thread::id FEndReader;
+};
+
+// The connected pair of the connection tests: a connection owning a fresh scripted handler.
+struct ScriptedConnection {
+    std::atomic<int> Destroyed{0}; // first: the handler goes with the connection
+    TIdTCPConnection Conn;
+    ScriptedIOHandler* Handler = new ScriptedIOHandler();
+    ScriptedConnection() {
+        Handler->Destroyed = &Destroyed;
+        Conn.SetIOHandler(Handler);
+        Conn.SetOwnsIOHandler(true);
+    }
 };
