@@ -24,20 +24,11 @@ protected:
 
 } // namespace
 
-TEST_F(AntiFreeze, SilentWhenNoneRegistered) {
-    EXPECT_FALSE(TIdAntiFreezeBase::ShouldUse());
-    TIdAntiFreezeBase::DoProcess(true, true); // nothing to call: must not crash
-    std::make_unique<CountingAntiFreeze>().reset();
-    EXPECT_EQ(TIdAntiFreezeBase::Registered(), nullptr);
-    EXPECT_FALSE(TIdAntiFreezeBase::ShouldUse());
-}
-
 // Process runs only on the window's thread, only while active, and during a busy wait only
 // when asked to or when not limited to idle waits.
 TEST_F(AntiFreeze, ProcessIsCalledOnlyWhenItShouldBe) {
+    TIdAntiFreezeBase::DoProcess(true, true); // none registered: nothing to call
     CountingAntiFreeze af;
-    EXPECT_EQ(af.IdleTimeOut(), 250);
-    EXPECT_TRUE(af.OnlyWhenIdle());
     struct Case {
         const char* why;
         bool active, onlyWhenIdle, idle, override, called;

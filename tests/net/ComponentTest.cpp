@@ -135,9 +135,9 @@ TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
     c.EndWork(wmRead); // unmatched: ignored, and the next bracket still works
     c.BeginWork(wmRead, 0);
     c.EndWork(wmRead);
-    EXPECT_EQ(log, (std::vector<std::string>{"begin 0 100", "work 0 10", "begin 1 3", "work 1 3",
-                                             "end 1", "work 0 30", "inner ended", "end 0",
-                                             "begin 0 0", "end 0"}));
+    EXPECT_EQ(
+        log, (std::vector<std::string>{"begin 0 100", "work 0 10", "begin 1 3", "work 1 3", "end 1",
+                                       "work 0 30", "inner ended", "end 0", "begin 0 0", "end 0"}));
     // A status text is passed on as it is, never read as a format.
     std::string text;
     c.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& AText) { text = AText; };

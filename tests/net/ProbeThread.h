@@ -24,8 +24,8 @@ public:
         return FEvents;
     }
     int Count(const std::string& AEvent) const {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return static_cast<int>(std::count(FEvents.begin(), FEvents.end(), AEvent));
+        const auto events = Events();
+        return static_cast<int>(std::count(events.begin(), events.end(), AEvent));
     }
 
 private:
@@ -84,11 +84,7 @@ protected:
     void Run() override {
         Log->Add("Run");
         ++FRuns;
-        if (FBody) {
-            FBody(*this);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
 private:

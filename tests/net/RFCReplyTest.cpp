@@ -40,22 +40,6 @@ TEST(RFCReply, ParseResponseTakesCodeFromFirstLineAndTextFromFifthCharacter) {
     }
 }
 
-// Each code follows the other when set, except from a non-positive number or an empty text.
-TEST(RFCReply, CodePropertiesFollowEachOther) {
-    TIdRFCReply reply;
-    reply.SetTextCode("421");
-    EXPECT_EQ(reply.NumericCode(), 421);
-    reply.SetTextCode("12x");
-    EXPECT_EQ(reply.NumericCode(), 0);
-    reply.SetNumericCode(550);
-    EXPECT_EQ(reply.TextCode(), "550");
-    reply.SetNumericCode(0);
-    EXPECT_EQ(reply.TextCode(), "550");
-    reply.SetNumericCode(7);
-    reply.SetTextCode("");
-    EXPECT_EQ(reply.NumericCode(), 7);
-}
-
 TEST(RFCReply, ReplyErrorCarriesCodeAndEachLineWithCRLF) {
     TIdRFCReply reply;
     reply.ParseResponse({"550-No such file", "550 Try again"});

@@ -17,10 +17,19 @@ TEST(SocketErrorText, CodesTranslateToTheirFixedMessages) {
     TIdComponent holder; // keeps ActiveStack alive
     TIdStack& stack = *ActiveStack();
     const std::pair<int, std::string> cases[] = {
-        {10035, "Operation would block. "}, {10066, "Directory not empty"},
-        {11001, "Host not found."},         {10004, "Interrupted system call."},
-        {0, ""},    {-1, ""},    {-10061, ""}, {11002, ""}, {11004, ""},
-        {10093, ""}, {10010, ""}, {10067, ""}, {111, ""},
+        {10035, "Operation would block. "},
+        {10066, "Directory not empty"},
+        {11001, "Host not found."},
+        {10004, "Interrupted system call."},
+        {0, ""},
+        {-1, ""},
+        {-10061, ""},
+        {11002, ""},
+        {11004, ""},
+        {10093, ""},
+        {10010, ""},
+        {10067, ""},
+        {111, ""},
     };
     for (const auto& [code, message] : cases) {
         SCOPED_TRACE(code);

@@ -6,8 +6,13 @@
 #include "IdStack.h"
 
 #include "RawSocket.h"
+#include "Waiting.h"
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -25,13 +30,8 @@ protected:
         FHandle.SetClientPortMin(AMin);
         FHandle.SetClientPortMax(AMax);
     }
-    template <typename E> void ExpectBindRaises(const std::string& AText) {
-        try {
-            FHandle.Bind();
-            ADD_FAILURE() << "bound to port " << FHandle.Port();
-        } catch (const E& e) {
-            EXPECT_EQ(e.what(), AText);
-        }
+    template <typename E> std::string BindRaises() {
+        return TestSupport::Raised<E>([&] { FHandle.Bind(); });
     }
 
     TIdComponent FStackKeeper;
@@ -67,9 +67,9 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
         }
         Prepare(0, min, max);
         if (c.expectedOffset < 0) {
-            ExpectBindRaises<EIdCanNotBindPortInRange>("Can not bind in port range (" +
-                                                       std::to_string(min) + " - " +
-                                                       std::to_string(max) + ")");
+            EXPECT_EQ(BindRaises<EIdCanNotBindPortInRange>(), "Can not bind in port range (" +
+                                                                  std::to_string(min) + " - " +
+                                                                  std::to_string(max) + ")");
         } else {
             FHandle.Bind();
             EXPECT_EQ(FHandle.Port(), min + c.expectedOffset);
@@ -78,7 +78,7 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
     }
     // The other order: an inverted range is rejected before any bind.
     Prepare(0, 6000, 5000);
-    ExpectBindRaises<EIdInvalidPortRange>("Invalid Port Range (6000 - 5000)");
+    EXPECT_EQ(BindRaises<EIdInvalidPortRange>(), "Invalid Port Range (6000 - 5000)");
 }
 
 // Without both ends of the range set, Port is bound once: 0 as any port outside the (taken)
@@ -96,23 +96,34 @@ TEST_F(SocketHandle, RangeWithAnEndUnsetIsIgnored) {
         FHandle.CloseSocket();
     }
     Prepare(min, 0, max);
-    ExpectBindRaises<EIdCouldNotBindSocket>(
-        "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(BindRaises<EIdCouldNotBindSocket>(),
+              "Could not bind socket. Address and port are already in use.");
 }
 
 // Without a socket, Readable raises and reads and writes fail like calls on a closed
-// descriptor (10009), never a call on a stale descriptor number.
+// descriptor (10009), never a call on a stale descriptor number: here the old number is
+// given to a connected socket whose peer has sent a byte, which must stay unread.
 TEST_F(SocketHandle, UseWithoutSocketFailsAsOnAClosedDescriptor) {
     FHandle.AllocateSocket();
+    const int fd = FHandle.Handle();
     FHandle.Readable(0); // holds a socket: answers without raising
     FHandle.CloseSocket();
     EXPECT_THROW(FHandle.Readable(0), EIdConnClosedGracefully);
-    char byte = 'x';
+    RawSocket listener = RawSocket::Listener();
+    RawSocket peer = RawSocket::Connected(listener.LocalPort());
+    RawSocket newcomer = listener.Accept();
+    ASSERT_EQ(::dup2(newcomer.Fd(), fd), fd);
+    RawSocket reused(fd);
+    ASSERT_EQ(::send(peer.Fd(), "x", 1, 0), 1);
+    char byte = 0;
     TIdStack& stack = *ActiveStack();
     EXPECT_EQ(FHandle.Recv(&byte, 1, 0), -1);
     EXPECT_EQ(stack.LastSocketError(), 10009);
     EXPECT_EQ(FHandle.Send(&byte, 1, 0), -1);
     EXPECT_EQ(stack.LastSocketError(), 10009);
+    pollfd wait{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 5000), 1);
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 1) << "the byte was taken by the closed handle";
 }
 
 TEST_F(SocketHandle, CloseAllocateAndResetFreeTheDescriptor) {

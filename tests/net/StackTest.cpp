@@ -89,8 +89,7 @@ TEST_F(StackTest, ResolveHostName) {
     EXPECT_EQ(Raised<EIdSocketError>(
                   [&] { Stack.ResolveHostName(std::string("localhost\0.example", 18)); }),
               notFound);
-    EXPECT_EQ(Raised<EIdSocketError>(
-                  [&] { Stack.HostByAddress(std::string("127.0.0.1\0", 10)); }),
+    EXPECT_EQ(Raised<EIdSocketError>([&] { Stack.HostByAddress(std::string("127.0.0.1\0", 10)); }),
               notFound);
 }
 
@@ -172,9 +171,8 @@ TEST_F(StackTest, OperationsOutsideTheLinePath) {
              Stack.SetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
              Stack.GetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &value, length);
              const int32_t refused = Stack.SetSockOpt(s, Id_SOL_SOCKET, 0x0002, &on, sizeof on);
-             const std::string result = std::to_string(value != 0) + " " +
-                                        std::to_string(refused) + " " +
-                                        std::to_string(Stack.LastSocketError());
+             const std::string result = std::to_string(value != 0) + " " + std::to_string(refused) +
+                                        " " + std::to_string(Stack.LastSocketError());
              Stack.CloseSocket(s);
              return result;
          },

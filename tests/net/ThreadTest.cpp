@@ -13,6 +13,7 @@
 #include <vector>
 
 using TestSupport::HangLimit;
+using TestSupport::Raised;
 using TestSupport::WaitUntil;
 using Events = std::vector<std::string>;
 
@@ -79,8 +80,7 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         EXPECT_EQ(*thread->TerminatingExceptionClass(), c.type);
         EXPECT_EQ(seenThread, thread.get());
         EXPECT_EQ(seenMessage, c.message);
-        EXPECT_TRUE(thread->Terminated());
-        EXPECT_TRUE(thread->Stopped());
+        EXPECT_TRUE(thread->Terminated() && thread->Stopped());
     }
 }
 
@@ -130,34 +130,9 @@ TEST(ThreadLoop, StartsOnlyWhenToldAndStopsOnce) {
     EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
 }
 
-// Stop in smSuspend: the current Run completes, DoStopped fires, the thread parks; Start
-// wakes it and BeforeRun runs again before the next Run. Stopping twice is stopping once.
-TEST(ThreadSuspend, StopParksAndStartRunsAgainFromBeforeRun) {
-    auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, true));
-    thread->SetStopMode(smSuspend);
-    thread->SetData(std::make_unique<LoggedData>(log));
-    thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Runs() >= 1; }));
-    thread->Stop();
-    thread->Stop();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Suspended(); }));
-    const int runsWhenParked = thread->Runs();
-    EXPECT_EQ(After(log->Events(), "Run"),
-              (Events{"AfterRun", "Cleanup", "DataFreed", "DoStopped"}));
-    EXPECT_FALSE(thread->Terminated());
-    thread->Start(); // one Start undoes both Stops
-    ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runsWhenParked; }));
-    const Events resumed = After(log->Events(), "DoStopped");
-    EXPECT_EQ(Events(resumed.begin(), resumed.begin() + 2), (Events{"BeforeRun", "Run"}));
-    EXPECT_FALSE(thread->Stopped());
-    thread->TerminateAndWaitFor();
-    EXPECT_EQ(log->Count("BeforeRun"), 2);
-    EXPECT_EQ(log->Count("AfterExecute"), 1);
-}
-
-// OnStopped fires just before the thread decides to park, so a Start issued as soon as it is
-// seen lands in that window: it must never be lost.
+// Stop in smSuspend lets the current Run complete, fires OnStopped and parks; Start runs the
+// thread again from BeforeRun. OnStopped fires just before the thread decides to park, so a
+// Start issued as soon as it is seen lands in that window: it must never be lost.
 TEST(ThreadSuspend, StartRacingWithParkingIsNeverLost) {
     auto log = std::make_shared<HookLog>();
     TIdThreadPtr<ProbeThread> thread(
@@ -189,12 +164,8 @@ TEST(ThreadEnd, TerminateAndWaitForOnFreeOnTerminateThreadRaisesAndChangesNothin
     thread->SetData(std::make_unique<LoggedData>(log));
     const auto ended = thread->EndFlag();
     ASSERT_TRUE(WaitUntil([&] { return thread->Runs() >= 1; }));
-    try {
-        thread->TerminateAndWaitFor();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdThreadTerminateAndWaitFor& e) {
-        EXPECT_STREQ(e.what(), "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
-    }
+    EXPECT_EQ(Raised<EIdThreadTerminateAndWaitFor>([&] { thread->TerminateAndWaitFor(); }),
+              "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
     EXPECT_FALSE(thread->Terminated());
     EXPECT_FALSE(thread->Stopped());
     const int runs = thread->Runs();
