@@ -1,17 +1,27 @@
 #include "IdAntiFreezeBase.h"
+#include "IdException.h"
+#include "IdGlobal.h"
+#include "IdIOHandlerSocket.h"
 #include "IdMainThreadQueue.h"
+#include "RawSocket.h"
+#include "Waiting.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
+#include <sys/socket.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
 class CountingAntiFreeze : public TIdAntiFreezeBase {
 public:
+    void Process() override { RaiseEvent(OnProcess, ++FCalls); }
     int FCalls = 0;
-    void Process() override { ++FCalls; }
+    std::function<void(int)> OnProcess;
 };
 
 class AntiFreeze : public ::testing::Test {
@@ -20,6 +30,25 @@ protected:
         TIdMainThreadQueue::Instance().RegisterMainThread(); // plays the window's thread
         ASSERT_EQ(TIdAntiFreezeBase::Registered(), nullptr);
     }
+};
+
+// Waits of the I/O handler on the window's thread while an anti-freeze is registered: they
+// are cut into slices of its idle time-out with the hook's processing between them, and a
+// connect without a time-out runs on the connect thread so it can be waited for in slices.
+class AntiFreezeWait : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TIdMainThreadQueue::Instance().RegisterMainThread();
+        FAntiFreeze.SetIdleTimeOut(50);
+    }
+    void Connect(int32_t APort, int32_t ATimeout) {
+        FHandler.Open();
+        FHandler.ConnectClient("127.0.0.1", APort, "", 0, 0, 0, ATimeout);
+    }
+
+    CountingAntiFreeze FAntiFreeze;
+    RawSocket FListener = RawSocket::Listener();
+    TIdIOHandlerSocket FHandler;
 };
 
 } // namespace
@@ -67,4 +96,50 @@ TEST_F(AntiFreeze, LaterReplacesEarlierAndSurvivesItsDestruction) {
     EXPECT_EQ(TIdAntiFreezeBase::Registered(), &second);
     TIdAntiFreezeBase::DoProcess(true);
     EXPECT_EQ(second.FCalls, 1);
+}
+
+TEST_F(AntiFreezeWait, ReadableProcessesBetweenSlices) {
+    Connect(FListener.LocalPort(), 3000);
+    RawSocket peer = FListener.Accept();
+    ASSERT_TRUE(peer.Valid());
+    int before = FAntiFreeze.FCalls;
+    EXPECT_FALSE(FHandler.Readable(120)); // slices of 20, 50 and 50 ms
+    EXPECT_EQ(FAntiFreeze.FCalls, before + 3);
+
+    // The peer only sends from inside the third idle processing: an infinite wait goes on in
+    // slices until then, and the slice that found data is not idle.
+    before = FAntiFreeze.FCalls;
+    FAntiFreeze.OnProcess = [&](int ACalls) {
+        if (ACalls == before + 3) {
+            ASSERT_EQ(::send(peer.Fd(), "x", 1, 0), 1);
+        }
+    };
+    EXPECT_TRUE(FHandler.Readable(Id::TimeoutInfinite));
+    EXPECT_EQ(FAntiFreeze.FCalls, before + 3);
+}
+
+// Without a time-out the connect still goes through the worker (120 s limit), so a refusal
+// arrives as the worker's error and the hook runs while it is awaited.
+TEST_F(AntiFreezeWait, DefaultTimeoutConnectRunsOnTheConnectThread) {
+    Connect(FListener.LocalPort(), Id::TimeoutDefault);
+    EXPECT_TRUE(FHandler.Connected());
+    EXPECT_GE(FAntiFreeze.FCalls, 1);
+    EXPECT_THROW(Connect(FreeLoopbackPort(), 0), EIdConnectException);
+}
+
+// An exception from the hook leaves the connect wait at once; the worker, blocked on a full
+// accept queue, is released by closing the socket rather than waited for.
+TEST_F(AntiFreezeWait, HookExceptionDuringConnectReleasesTheWorker) {
+    RawSocket full = RawSocket::Listener(0);
+    std::vector<RawSocket> fillers = FillAcceptQueue(full.LocalPort());
+    ASSERT_FALSE(fillers.empty()) << "the accept queue never filled";
+    FAntiFreeze.OnProcess = [](int ACalls) {
+        if (ACalls == 2) {
+            throw std::runtime_error("window closed");
+        }
+    };
+    EXPECT_EQ(TestSupport::Raised<std::runtime_error>(
+                  [&] { Connect(full.LocalPort(), Id::TimeoutInfinite); }),
+              "window closed");
+    EXPECT_FALSE(FHandler.Connected());
 }

@@ -47,22 +47,6 @@ protected:
 
 } // namespace
 
-// A worker blocks until its call has run on the window's thread; on the window's thread
-// itself a call runs directly. (A call's exception crossing back is seen in Synchronize.)
-TEST_F(MainThreadQueue, CallRunsOnTheWindowsThread) {
-    std::thread::id ranOn;
-    Poster worker(Queue, [&] { ranOn = std::this_thread::get_id(); });
-    ASSERT_TRUE(PendingReaches(1));
-    EXPECT_FALSE(worker.Done.load());
-    EXPECT_EQ(Queue.ProcessPending(), 1u);
-    ASSERT_TRUE(WaitUntil([&] { return worker.Done.load(); }));
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-    int ran = 0;
-    Queue.Synchronize([&] { ++ran; });
-    EXPECT_EQ(ran, 1);
-    EXPECT_EQ(Queue.PendingCount(), 0u);
-}
-
 // A worker that posts again as soon as its call returns must not keep one drain busy.
 TEST_F(MainThreadQueue, ProcessPendingRunsOnlyWhatWasPendingWhenCalled) {
     std::atomic<int> ran{0};

@@ -14,8 +14,10 @@
 #include <dlfcn.h>
 #include <functional>
 #include <netdb.h>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 using TestSupport::Raised;
 
@@ -213,4 +215,71 @@ TEST_F(StackTest, OperationsOutsideTheLinePath) {
         SCOPED_TRACE(c.why);
         EXPECT_EQ(c.run(), c.expected);
     }
+}
+
+// The texts met in practice are checked where the errors are raised; here the ones easy to
+// get wrong (a trailing blank, a missing full stop) and the codes without a message (none,
+// negative, unknown, the resolver's other codes, a raw errno), which end with the line break.
+TEST(SocketErrorText, CodesTranslateToTheirFixedMessages) {
+    TIdComponent holder; // keeps ActiveStack alive
+    TIdStack& stack = *ActiveStack();
+    const std::pair<int, std::string> cases[] = {
+        {10035, "Operation would block. "},
+        {10066, "Directory not empty"},
+        {11001, "Host not found."},
+        {10004, "Interrupted system call."},
+        {0, ""},
+        {-1, ""},
+        {-10061, ""},
+        {11002, ""},
+        {11004, ""},
+        {10093, ""},
+        {10010, ""},
+        {10067, ""},
+        {111, ""},
+    };
+    for (const auto& [code, message] : cases) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(stack.TranslateSocketErrorMsg(code),
+                  "Socket Error # " + std::to_string(code) + "\r\n" + message);
+    }
+}
+
+// Linux numbers differ from BSD's, so the mapping must go by name (ECONNREFUSED is 111 here,
+// and 10000 + 111 would be a meaningless code): every row of the table maps its native error
+// to its code, aliases included; an error with no socket meaning keeps its own small number.
+TEST(SocketErrorMapping, TableRowsRoundTripAndUnknownNativeErrorsStayBelowWinsockRange) {
+    int count = 0;
+    const Id::TIdSocketErrorInfo* table = Id::SocketErrorTable(count);
+    std::set<int> natives;
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(table[i].Name);
+        if (table[i].Native != 0) {
+            EXPECT_TRUE(natives.insert(table[i].Native).second) << "native error mapped twice";
+            EXPECT_EQ(Id::SocketErrorFromNative(table[i].Native), table[i].Code);
+        }
+    }
+    for (const auto& [native, code] :
+         {std::pair{EAGAIN, 10035}, std::pair{ECONNREFUSED, 10061}, std::pair{ECONNRESET, 10054},
+          std::pair{EPIPE, 10058}, std::pair{0, 0}, std::pair{EDOM, EDOM}}) {
+        EXPECT_EQ(Id::SocketErrorFromNative(native), code) << native;
+    }
+}
+
+// The texts that carry values are formatted into their fixed patterns.
+TEST(ExceptionText, FormattedTextsFillTheirPatterns) {
+    const std::pair<std::string, std::string> cases[] = {
+        {EIdInvalidServiceName("ircx").what(), "ircx is not a valid service."},
+        {EIdCanNotBindPortInRange(5000, 5002).what(), "Can not bind in port range (5000 - 5002)"},
+        {EIdFileNotFound("a b.txt").what(), "File \"a b.txt\" not found"},
+        {EIdWS2StubError("Error on call Winsock2 library function send", 0).what(),
+         "Error on call Winsock2 library function send"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(text, expected);
+    }
+    const EIdWS2StubError withCode("Error on loading Winsock2 library (WS2_32.DLL)", 2);
+    EXPECT_FALSE(withCode.SystemErrorMessage().empty());
+    EXPECT_EQ(std::string(withCode.what()),
+              withCode.Title() + ": " + withCode.SystemErrorMessage());
 }

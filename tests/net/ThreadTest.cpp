@@ -1,23 +1,111 @@
+// The worker thread base: its loop and hooks, stopping and ending, and its hand-offs to the
+// window's thread.
 #include "IdException.h"
+#include "IdMainThreadQueue.h"
 #include "IdThread.h"
-#include "ProbeThread.h"
 #include "Waiting.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
 using TestSupport::HangLimit;
 using TestSupport::Raised;
 using TestSupport::WaitUntil;
+using TestSupport::Watchdog;
 using Events = std::vector<std::string>;
 
 namespace {
+
+// Shared, so a free-on-terminate thread can still be checked after it deleted itself.
+class HookLog {
+public:
+    void Add(const std::string& AEvent) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FEvents.push_back(AEvent);
+    }
+    std::vector<std::string> Events() const {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FEvents;
+    }
+    int Count(const std::string& AEvent) const {
+        const auto events = Events();
+        return static_cast<int>(std::count(events.begin(), events.end(), AEvent));
+    }
+
+private:
+    mutable std::mutex FMutex;
+    std::vector<std::string> FEvents;
+};
+
+// Data whose destruction is logged, to see when Cleanup freed it.
+class LoggedData : public TIdThreadData {
+public:
+    explicit LoggedData(std::shared_ptr<HookLog> ALog) : FLog(std::move(ALog)) {}
+    ~LoggedData() override { FLog->Add("DataFreed"); }
+
+private:
+    std::shared_ptr<HookLog> FLog;
+};
+
+class ProbeThread : public TIdThread {
+public:
+    using TBody = std::function<void(ProbeThread&)>;
+
+    // ABody runs once per Run; without one Run only sleeps a moment so loops stay cheap.
+    ProbeThread(std::shared_ptr<HookLog> ALog, bool ACreateSuspended, TBody ABody = {},
+                bool AFreeOnTerminate = false)
+        : TIdThread(ACreateSuspended), Log(std::move(ALog)), FBody(std::move(ABody)) {
+        SetFreeOnTerminate(AFreeOnTerminate);
+    }
+    ~ProbeThread() override { Log->Add("Destroyed"); }
+
+    int Runs() const { return FRuns.load(); }
+    TBody BeforeRunBody; // runs inside BeforeRun, e.g. to throw there
+    const std::shared_ptr<HookLog> Log;
+
+protected:
+    void AfterRun() override { Log->Add("AfterRun"); }
+    void AfterExecute() override { Log->Add("AfterExecute"); }
+    void BeforeExecute() override { Log->Add("BeforeExecute"); }
+    void BeforeRun() override {
+        Log->Add("BeforeRun");
+        if (BeforeRunBody) {
+            BeforeRunBody(*this);
+        }
+    }
+    void Cleanup() override {
+        Log->Add("Cleanup");
+        TIdThread::Cleanup();
+    }
+    void DoException(const std::exception& AException) override {
+        Log->Add("DoException");
+        TIdThread::DoException(AException);
+    }
+    void DoStopped() override {
+        Log->Add("DoStopped");
+        TIdThread::DoStopped();
+    }
+    void Run() override {
+        Log->Add("Run");
+        ++FRuns;
+        FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    TBody FBody;
+    std::atomic<int> FRuns{0};
+};
 
 // The events after the last occurrence of AMarker.
 Events After(const Events& AEvents, const std::string& AMarker) {
@@ -82,26 +170,6 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         EXPECT_EQ(seenMessage, c.message);
         EXPECT_TRUE(thread->Terminated() && thread->Stopped());
     }
-}
-
-// A thread created running must not run before the derived constructor has set its fields.
-TEST(ThreadLoop, CreatedRunningStartsOnlyAfterTheWholeConstructorChain) {
-    struct SlowlyBuilt : ProbeThread {
-        explicit SlowlyBuilt(std::shared_ptr<HookLog> ALog)
-            : ProbeThread(std::move(ALog), false, [this](ProbeThread& self) {
-                  Seen = Value;
-                  self.Terminate();
-              }) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for an early start
-            Value = 42;
-        }
-        int Value = 0;
-        std::atomic<int> Seen{0};
-    };
-    TIdThreadPtr<SlowlyBuilt> thread(TIdBaseThread::New<SlowlyBuilt>(std::make_shared<HookLog>()));
-    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(thread->Seen.load(), 42);
-    EXPECT_EQ(thread->Runs(), 1);
 }
 
 // A suspended thread waits at its gate; Start on a running thread neither restarts the run
@@ -212,4 +280,113 @@ TEST(ThreadEnd, WaitingForItselfRaisesInsteadOfHanging) {
     thread->Start();
     ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
     EXPECT_EQ(thread->TerminatingException(), "A thread cannot wait for itself.");
+}
+
+namespace {
+
+// TIdThread::Synchronize over the process's queue, with the test's thread as the window's
+// thread: the way the IRC reader hands its lines over.
+class Synchronize : public ::testing::Test {
+protected:
+    void SetUp() override { Queue().RegisterMainThread(); }
+    void TearDown() override { Queue().UnregisterMainThread(); }
+    static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
+};
+
+} // namespace
+
+// The reader's pattern: Run hands over through Synchronize, and an exception thrown on the
+// window's thread ends the worker with that exception recorded.
+TEST_F(Synchronize, RunsOnTheWindowsThreadAndItsExceptionEndsTheWorker) {
+    auto log = std::make_shared<HookLog>();
+    std::vector<std::thread::id> ranOn; // written on this thread only
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, true, [&](ProbeThread& self) {
+        self.Synchronize([&] {
+            ranOn.push_back(std::this_thread::get_id());
+            if (ranOn.size() == 3) {
+                throw EIdReadLnMaxLineLengthExceeded();
+            }
+        });
+    }));
+    thread->Start();
+    // WaitFor on the window's thread runs the hand-offs while it waits.
+    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
+    ASSERT_EQ(ranOn.size(), 3u);
+    for (const std::thread::id& id : ranOn) {
+        EXPECT_EQ(id, std::this_thread::get_id());
+    }
+    EXPECT_EQ(thread->Runs(), 3);
+    EXPECT_EQ(thread->TerminatingException(), "Max line length exceeded.");
+    ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
+    EXPECT_EQ(*thread->TerminatingExceptionClass(), typeid(EIdReadLnMaxLineLengthExceeded));
+}
+
+// Destroying a component while its reader is blocked in a hand-off: the window's thread ends
+// the reader without ever waiting on it blindly.
+TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
+    auto log = std::make_shared<HookLog>();
+    int handled = 0;
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread(
+        log, true, [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    {
+        Watchdog watchdog("TerminateAndWaitFor");
+        thread->TerminateAndWaitFor();
+    }
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
+}
+
+// The component destroyed from a nested event loop inside the very hand-off its reader is
+// blocked in: discarding releases the reader, which ends and deletes itself, while the
+// hand-off runs on to its end without writing into the gone reader.
+TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
+    auto log = std::make_shared<HookLog>();
+    bool released = false;
+    std::shared_ptr<const std::atomic<bool>> ended;
+    const void* owner = nullptr;
+    auto* reader = new ProbeThread(
+        log, true,
+        [&](ProbeThread& self) {
+            self.Synchronize([&] {
+                self.Terminate(); // what the component's disconnect does
+                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, owner,
+                                                       HangLimit.count());
+                throw EIdClosedSocket(); // nobody waits for it any more: dropped
+            });
+        },
+        true);
+    ended = reader->EndFlag();
+    owner = reader;
+    reader->Start();
+    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    EXPECT_TRUE(released);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+    EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
+}
+
+// What lets the component use its reader reference safely: a free-on-terminate reader whose
+// OnTerminate is bound stays alive until the window's thread has run that notification.
+TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification) {
+    auto log = std::make_shared<HookLog>();
+    ProbeThread* reference = nullptr; // the owner's reference, cleared by the notification
+    auto* thread = new ProbeThread(
+        log, true, [](ProbeThread&) { throw EIdConnClosedGracefully(); }, true);
+    std::thread::id ranOn;
+    thread->OnTerminate = [&](TIdBaseThread* ASender) {
+        EXPECT_EQ(ASender, reference);
+        ranOn = std::this_thread::get_id();
+        reference = nullptr;
+    };
+    reference = thread;
+    const auto ended = thread->EndFlag();
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    EXPECT_FALSE(ended->load());
+    EXPECT_TRUE(reference->Terminated()); // still a live object
+    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    EXPECT_EQ(reference, nullptr);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(log->Count("Destroyed"), 1);
 }
