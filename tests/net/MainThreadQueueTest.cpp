@@ -47,22 +47,6 @@ protected:
 
 } // namespace
 
-// A worker that posts again as soon as its call returns must not keep one drain busy.
-TEST_F(MainThreadQueue, ProcessPendingRunsOnlyWhatWasPendingWhenCalled) {
-    std::atomic<int> ran{0};
-    std::thread worker([&] {
-        for (int i = 0; i < 3; ++i) {
-            Queue.Synchronize([&] { ++ran; });
-        }
-    });
-    for (int i = 1; i <= 3; ++i) {
-        ASSERT_TRUE(PendingReaches(1));
-        EXPECT_EQ(Queue.ProcessPending(), 1u);
-        EXPECT_EQ(ran.load(), i);
-    }
-    worker.join();
-}
-
 // A modal loop inside a call drains again: it runs the later calls, never the current one.
 TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
     std::vector<std::string> trace;

@@ -133,22 +133,6 @@ TEST_F(SelectTest, SendingAfterThePeersCloseFailsWithoutSignal) {
     EXPECT_TRUE(code == Id::WSAECONNRESET || code == Id::WSAESHUTDOWN) << code;
 }
 
-// Each thread sees its own last error, both the platform's and the checked one.
-TEST_F(SelectTest, LastErrorsArePerThread) {
-    int32_t family = 0, port = 0;
-    std::string ip;
-    const TIdStackSocketHandle s = Own(Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP));
-    EXPECT_THROW(Stack.PeerName(s, family, ip, port), EIdSocketError);
-    ASSERT_EQ(Stack.LastError(), Id::WSAENOTCONN);
-    std::thread([&] {
-        EXPECT_EQ(Stack.LastError(), 0);
-        EXPECT_TRUE(Stack.CheckForSocketError(Stack.Recv(-1, nullptr, 0, 0), {Id::WSAEBADF}));
-        EXPECT_EQ(Stack.LastSocketError(), Id::WSAEBADF);
-    }).join();
-    EXPECT_EQ(Stack.LastError(), Id::WSAENOTCONN);
-    EXPECT_EQ(Stack.LastSocketError(), Id::WSAENOTCONN);
-}
-
 // A signal handled without restart interrupts the system calls; the stack must resume them
 // (the remaining time for a wait) rather than report "Interrupted system call.".
 TEST_F(SelectTest, SignalsDoNotBreakWaitsOrReads) {

@@ -1,5 +1,5 @@
-// Binding (fixed port and port range), use without a socket, and closing of the socket
-// handle. Ports are found free or held at run time.
+// The socket handle and the socket I/O handler: binding in a port range, use without a
+// socket, closing, resolving and connecting. Ports are found free or held at run time.
 #include "IdComponent.h"
 #include "IdException.h"
 #include "IdGlobal.h"
@@ -87,25 +87,6 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
     EXPECT_EQ(BindRaises<EIdInvalidPortRange>(), "Invalid Port Range (6000 - 5000)");
 }
 
-// Without both ends of the range set, Port is bound once: 0 as any port outside the (taken)
-// range, a port in use as the fixed-port error.
-TEST_F(SocketHandle, RangeWithAnEndUnsetIsIgnored) {
-    std::vector<RawSocket> held = HoldPortRun(3);
-    ASSERT_EQ(held.size(), 3u);
-    const int32_t min = held[0].LocalPort();
-    const int32_t max = held[2].LocalPort();
-    for (auto [rangeMin, rangeMax] : {std::pair{0, max}, std::pair{min, 0}}) {
-        SCOPED_TRACE(testing::Message() << rangeMin << " - " << rangeMax);
-        Prepare(0, rangeMin, rangeMax);
-        FHandle.Bind();
-        EXPECT_TRUE(FHandle.Port() < min || FHandle.Port() > max) << FHandle.Port();
-        FHandle.CloseSocket();
-    }
-    Prepare(min, 0, max);
-    EXPECT_EQ(BindRaises<EIdCouldNotBindSocket>(),
-              "Could not bind socket. Address and port are already in use.");
-}
-
 // Without a socket, Readable raises and reads and writes fail like calls on a closed
 // descriptor (10009), never a call on a stale descriptor number: here the old number is
 // given to a connected socket whose peer has sent a byte, which must stay unread.
@@ -132,42 +113,28 @@ TEST_F(SocketHandle, UseWithoutSocketFailsAsOnAClosedDescriptor) {
     EXPECT_EQ(::recv(fd, &byte, 1, 0), 1) << "the byte was taken by the closed handle";
 }
 
+// Closing frees the descriptor but keeps its number; allocating again or Reset closes a
+// socket still held, and Reset clears the peer, the local side only when asked.
 TEST_F(SocketHandle, CloseAllocateAndResetFreeTheDescriptor) {
     FHandle.AllocateSocket();
     TIdStackSocketHandle handle = FHandle.Handle();
-    ASSERT_TRUE(DescriptorOpen(handle));
     FHandle.CloseSocket();
-    EXPECT_FALSE(FHandle.HandleAllocated());
     EXPECT_EQ(FHandle.Handle(), handle) << "the number is kept";
     EXPECT_FALSE(DescriptorOpen(handle));
     FHandle.CloseSocket(); // a second close is harmless
-
-    // Allocating again closes the previous socket: the port it held is free again.
-    FHandle.AllocateSocket();
-    FHandle.SetIP("127.0.0.1");
-    FHandle.Bind();
-    const int32_t firstPort = FHandle.Port();
-    ASSERT_NE(firstPort, 0);
-    FHandle.AllocateSocket();
-    EXPECT_TRUE(RawSocket::Bound(uint16_t(firstPort)).Valid());
-
-    // Reset closes a socket still held and clears the peer, the local side only when asked.
-    FHandle.SetPort(0);
-    FHandle.Bind();
-    FHandle.SetPeer("127.0.0.1", 1);
-    handle = FHandle.Handle();
-    FHandle.Reset(false);
-    EXPECT_TRUE(FHandle.PeerIP().empty());
+    for (bool local : {false, true}) {
+        Prepare(0, 0, 0);
+        FHandle.Bind();
+        const auto port = uint16_t(FHandle.Port());
+        FHandle.SetPeer("127.0.0.1", 1);
+        local ? FHandle.Reset(true) : FHandle.AllocateSocket();
+        EXPECT_TRUE(RawSocket::Bound(port).Valid()) << "the port is still held";
+    }
+    EXPECT_TRUE(FHandle.PeerIP().empty() && FHandle.IP().empty());
     EXPECT_EQ(FHandle.Handle(), Id_INVALID_SOCKET);
-    EXPECT_FALSE(DescriptorOpen(handle));
-    EXPECT_EQ(FHandle.IP(), "127.0.0.1");
-    FHandle.Reset(true);
-    EXPECT_TRUE(FHandle.IP().empty());
-    EXPECT_EQ(FHandle.Port(), 0);
 }
 
-// The socket I/O handler against plain loopback peers: resolving, binding, connecting with
-// and without the connect thread, and use after a close.
+// The socket I/O handler against plain loopback peers.
 namespace {
 
 using TestSupport::Raised;
@@ -218,26 +185,6 @@ TEST(IOHandlerSocket, ResolvingIsReportedForNamesOnlyAndLocalhostNeedsNoLookup) 
     }
 }
 
-// Only bound port 0 selects the range: a fixed port binds even with every port of the range
-// taken, and is the source port the peer sees.
-TEST(IOHandlerSocket, AFixedBoundPortIgnoresTheRangeAndIsTheSourcePort) {
-    RawSocket listener = RawSocket::Listener();
-    std::vector<RawSocket> range = HoldPortRun(2);
-    ASSERT_EQ(range.size(), 2u);
-    const int32_t boundPort = FreeLoopbackPort();
-    TIdIOHandlerSocket handler;
-    handler.Open();
-    handler.ConnectClient("127.0.0.1", listener.LocalPort(), "127.0.0.1", boundPort,
-                          range[0].LocalPort(), range[1].LocalPort(), Id::TimeoutDefault);
-    EXPECT_EQ(handler.Binding()->Port(), boundPort);
-    RawSocket accepted = listener.Accept();
-    ASSERT_TRUE(accepted.Valid());
-    sockaddr_in peer{};
-    socklen_t length = sizeof(peer);
-    ASSERT_EQ(::getpeername(accepted.Fd(), reinterpret_cast<sockaddr*>(&peer), &length), 0);
-    EXPECT_EQ(ntohs(peer.sin_port), boundPort);
-}
-
 // Through the connect thread a refusal (10061 on the calling thread, as the client's tests
 // show) is the worker's text carried by EIdConnectException.
 TEST(IOHandlerSocket, RefusedConnectThroughTheConnectThreadRaisesTheWorkersError) {
@@ -245,21 +192,6 @@ TEST(IOHandlerSocket, RefusedConnectThroughTheConnectThreadRaisesTheWorkersError
     EXPECT_EQ(Raised<EIdConnectException>(
                   [&] { Connect(handler, "127.0.0.1", FreeLoopbackPort(), 5000); }),
               "Socket Error # 10061\r\nConnection refused.");
-}
-
-TEST(IOHandlerSocket, ConnectWithTimeoutSucceedsWhenThePeerAccepts) {
-    RawSocket listener = RawSocket::Listener();
-    // Below one poll step (a single sleep, then the check), and no limit.
-    for (int32_t timeout : {124, Id::TimeoutInfinite}) {
-        SCOPED_TRACE(timeout);
-        TIdIOHandlerSocket handler;
-        Connect(handler, "127.0.0.1", listener.LocalPort(), timeout);
-        EXPECT_NE(handler.Binding()->Port(), 0) << "the worker's refresh reached this thread";
-        RawSocket accepted = listener.Accept();
-        char byte = 'p';
-        EXPECT_EQ(handler.Send(&byte, 1), 1);
-        EXPECT_EQ(::recv(accepted.Fd(), &byte, 1, 0), 1);
-    }
 }
 
 // A listener whose accept queue is full drops further SYNs, so a connect to it hangs until
@@ -291,24 +223,6 @@ TEST(IOHandlerSocket, RecvAndSendWhenNotConnectedRaiseDisconnected) {
     }
 }
 
-TEST(IOHandlerSocket, OpenAgainResetsAddressesAndClosesAForgottenSocket) {
-    RawSocket listener = RawSocket::Listener();
-    TIdIOHandlerSocket handler;
-    Connect(handler, "127.0.0.1", listener.LocalPort());
-    TIdSocketHandle* binding = handler.Binding();
-    const TIdStackSocketHandle handle = binding->Handle();
-    handler.Open();
-    EXPECT_EQ(handler.Binding(), binding) << "the binding is reused";
-    EXPECT_FALSE(handler.Connected());
-    EXPECT_FALSE(DescriptorOpen(handle));
-    EXPECT_EQ(binding->Port(), 0);
-    EXPECT_TRUE(binding->PeerIP().empty());
-}
-
-// A reader thread inside the handler's Recv while another thread closes it: the descriptor
-// number must stay taken until the reader has left.
-// The reader is held inside the stack's Recv after the close woke it: the descriptor must
-// still be open and its number must not be handed to a new socket until the reader leaves.
 TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ProbeStackScope probe; // first: the handler's stack must be a ProbeStack
     RawSocket listener = RawSocket::Listener();

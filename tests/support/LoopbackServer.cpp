@@ -3,131 +3,104 @@
 #include "Waiting.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/socket.h>
-#include <unistd.h>
 
-LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()), FPort(FListener.LocalPort()) {
-    if (!FListener.Valid() || fcntl(FListener.Fd(), F_SETFL, O_NONBLOCK) < 0 ||
-        pipe2(FWake, O_CLOEXEC | O_NONBLOCK) < 0) {
-        throw std::runtime_error(std::string("loopback server: ") + std::strerror(errno));
-    }
-    FThread = std::thread([this] { Run(); });
+LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()) {
+    FThread = std::thread([this] {
+        RawSocket peer;
+        std::unique_lock lock(FLock);
+        while (!FStop && !peer.Valid()) {
+            lock.unlock();
+            peer = FListener.Accept(20);
+            lock.lock();
+        }
+        // Each scripted piece must leave at once, not wait for the previous one's ACK.
+        int one = 1;
+        setsockopt(peer.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        FPeer = peer.Fd();
+        FChanged.notify_all();
+        while (FChanged.wait(lock, [this] { return FStop || !FScript.empty(); }), !FStop) {
+            const auto [kind, bytes] = std::move(FScript.front());
+            FScript.pop_front();
+            lock.unlock(); // a large send blocks until the client has read it
+            for (size_t sent = 0; kind == 's' && sent < bytes.size();) {
+                const ssize_t n =
+                    send(peer.Fd(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+                sent = n < 0 && errno != EINTR ? bytes.size() : sent + size_t(std::max(n, 0L));
+            }
+            if (kind == 'c') {
+                shutdown(peer.Fd(), SHUT_WR);
+            }
+            lock.lock();
+            if (kind == 'r') {
+                linger hard{1, 0};
+                setsockopt(peer.Fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                peer.Close();
+                FPeer = -1;
+                FClientClosed = true;
+            }
+        }
+        FPeer = -1;
+    });
 }
 
 LoopbackServer::~LoopbackServer() {
     {
         std::lock_guard lock(FLock);
         FStop = true;
+        if (FPeer >= 0) {
+            shutdown(FPeer, SHUT_RDWR); // ends a send the client does not read
+        }
     }
-    Wake();
+    FChanged.notify_all();
     FThread.join();
-    close(FWake[0]);
-    close(FWake[1]);
 }
 
-void LoopbackServer::Wake() {
-    char byte = 1;
-    [[maybe_unused]] ssize_t ignored = write(FWake[1], &byte, 1); // a full pipe wakes anyway
-}
-
-LoopbackServer& LoopbackServer::Queue(Action action) {
-    {
-        std::lock_guard lock(FLock);
-        FScript.push_back(std::move(action));
-    }
-    Wake();
+LoopbackServer& LoopbackServer::Queue(char kind, std::string bytes) {
+    std::lock_guard lock(FLock);
+    FScript.emplace_back(kind, std::move(bytes));
+    FChanged.notify_all();
     return *this;
 }
 
-LoopbackServer& LoopbackServer::Send(std::string bytes) {
-    return Queue({Action::kSend, std::move(bytes), 0});
-}
-LoopbackServer& LoopbackServer::Close() {
-    return Queue({Action::kClose, {}, 0});
-}
-LoopbackServer& LoopbackServer::Reset() {
-    return Queue({Action::kReset, {}, 0});
-}
-
-bool LoopbackServer::WaitUntil(const std::function<bool()>& done) {
+// Reads on the caller's thread until `done` holds, the client has closed, or time is up.
+bool LoopbackServer::ReadUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + TestSupport::HangLimit;
     std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, TestSupport::HangLimit, done);
-}
-bool LoopbackServer::WaitForReceived(const std::string& text) {
-    return WaitUntil([&] { return FReceived.find(text) != std::string::npos; });
-}
-bool LoopbackServer::WaitForClientClose() {
-    return WaitUntil([&] { return FClientClosed; });
-}
-size_t LoopbackServer::ConnectionCount() const {
-    std::lock_guard lock(FLock);
-    return FConnections.size();
-}
-
-void LoopbackServer::Advance() {
-    const int fd = FConnections.front().Fd();
-    while (!FScript.empty()) {
-        Action& action = FScript.front();
-        if (action.Kind == Action::kSend && fd >= 0) {
-            const ssize_t n = send(fd, action.Bytes.data() + action.Sent,
-                                   action.Bytes.size() - action.Sent, MSG_NOSIGNAL);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                return; // POLLOUT wakes us
-            }
-            action.Sent = n < 0 ? action.Bytes.size() : action.Sent + size_t(n);
-            if (action.Sent < action.Bytes.size()) {
-                continue;
-            }
-        } else if (action.Kind == Action::kClose && fd >= 0) {
-            shutdown(fd, SHUT_WR);
-        } else if (action.Kind == Action::kReset && fd >= 0) {
-            linger hard{1, 0};
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            FConnections.front().Close();
-            FClientClosed = true;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
         }
-        FScript.pop_front();
-    }
-}
-
-void LoopbackServer::Run() {
-    std::unique_lock lock(FLock);
-    while (!FStop) {
-        if (!FConnections.empty()) {
-            Advance();
+        const int fd = FPeer;
+        if (fd < 0 || FClientClosed) {
+            FChanged.wait_for(lock, std::chrono::milliseconds(10));
+            continue;
         }
-        FChanged.notify_all();
-        const int served = FConnections.empty() ? -1 : FConnections.front().Fd();
-        const bool sending = !FScript.empty() && FScript.front().Kind == Action::kSend;
-        pollfd fds[3] = {{FWake[0], POLLIN, 0},
-                         {FListener.Fd(), POLLIN, 0},
-                         {FClientClosed ? -1 : served, short(POLLIN | (sending ? POLLOUT : 0)), 0}};
         lock.unlock();
-        poll(fds, 3, -1);
+        pollfd wait{fd, POLLIN, 0};
+        poll(&wait, 1, 10);
         lock.lock();
-        char drain[64];
-        while (read(FWake[0], drain, sizeof drain) > 0) {
+        if (fd != FPeer) {
+            continue; // reset by the script meanwhile
         }
-        for (int fd;
-             (fd = accept4(FListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
-            // Each scripted piece must leave at once, not wait for the previous one's ACK.
-            int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            FConnections.emplace_back(fd);
-        }
-        if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char block[65536];
-            ssize_t n;
-            while ((n = recv(served, block, sizeof block, 0)) > 0) {
-                FReceived.append(block, size_t(n));
-            }
-            FClientClosed = n == 0 || (errno != EAGAIN && errno != EINTR); // closed or reset
+        char block[4096];
+        const ssize_t n = recv(fd, block, sizeof block, MSG_DONTWAIT);
+        if (n > 0) {
+            FReceived.append(block, size_t(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            FClientClosed = true; // end of data, or a reset
         }
     }
+    return true;
+}
+
+bool LoopbackServer::WaitForReceived(const std::string& text) {
+    return ReadUntil([&] { return FReceived.find(text) != std::string::npos; });
+}
+
+bool LoopbackServer::WaitForClientClose() {
+    return ReadUntil([&] { return FClientClosed; });
 }
