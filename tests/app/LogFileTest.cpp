@@ -70,13 +70,6 @@ TEST_F(LogFileTest, ClosingSavesTheLogicalLinesWithTheSmallestStringType) {
     EXPECT_TRUE(Errors.empty());
 }
 
-TEST_F(LogFileTest, ClosingBeforeAnyConnectionLogsTheSessionEndEverywhere) {
-    ASSERT_TRUE(Form->close());
-    EXPECT_EQ(Talo(), "***SESSION END***" + std::string(4, ' ') + std::string(21, '-'));
-    EXPECT_EQ(Dir.ReadFile("data/comm.bin"), std::string(1, '\0'));
-    EXPECT_EQ(Saved(), ClosedLog({}));
-}
-
 TEST_F(LogFileTest, ClearLogsSavesAnEmptyViewAndAFailedSaveLeavesTheButtonWorking) {
     Form->Addline("one");
     Form->Addline("two");

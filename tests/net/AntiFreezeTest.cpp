@@ -126,20 +126,3 @@ TEST_F(AntiFreezeWait, DefaultTimeoutConnectRunsOnTheConnectThread) {
     EXPECT_GE(FAntiFreeze.FCalls, 1);
     EXPECT_THROW(Connect(FreeLoopbackPort(), 0), EIdConnectException);
 }
-
-// An exception from the hook leaves the connect wait at once; the worker, blocked on a full
-// accept queue, is released by closing the socket rather than waited for.
-TEST_F(AntiFreezeWait, HookExceptionDuringConnectReleasesTheWorker) {
-    RawSocket full = RawSocket::Listener(0);
-    std::vector<RawSocket> fillers = FillAcceptQueue(full.LocalPort());
-    ASSERT_FALSE(fillers.empty()) << "the accept queue never filled";
-    FAntiFreeze.OnProcess = [](int ACalls) {
-        if (ACalls == 2) {
-            throw std::runtime_error("window closed");
-        }
-    };
-    EXPECT_EQ(TestSupport::Raised<std::runtime_error>(
-                  [&] { Connect(full.LocalPort(), Id::TimeoutInfinite); }),
-              "window closed");
-    EXPECT_FALSE(FHandler.Connected());
-}

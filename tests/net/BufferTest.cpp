@@ -77,23 +77,3 @@ TEST(ManagedBuffer, CompactsWhenConsumedBytesReachTheThreshold) {
     Append(buffer, "xyz");
     EXPECT_EQ(buffer.Data(), buffer.Memory());
 }
-
-// Positions are relative to the first unconsumed byte; appends go to the physical end
-// whatever has been consumed; compaction keeps the position on the same byte.
-TEST(ManagedBuffer, SeeksAreLogicalAndSurviveCompaction) {
-    TIdManagedBuffer buffer;
-    Append(buffer, "0123456789");
-    buffer.Remove(4);
-    EXPECT_EQ(buffer.Seek(0, soEnd), 6);
-    EXPECT_EQ(buffer.Seek(0, soBeginning), 0);
-    char c = 0;
-    ASSERT_EQ(buffer.Read(&c, 1), 1);
-    EXPECT_EQ(c, '4');
-    Append(buffer, "AB");
-    EXPECT_EQ(Logical(buffer), "456789AB");
-    buffer.SetPosition(2);
-    buffer.Compact();
-    ASSERT_EQ(buffer.Read(&c, 1), 1);
-    EXPECT_EQ(c, '6');
-    EXPECT_EQ(Logical(buffer), "456789AB");
-}

@@ -194,19 +194,6 @@ TEST(IOHandlerSocket, RefusedConnectThroughTheConnectThreadRaisesTheWorkersError
               "Socket Error # 10061\r\nConnection refused.");
 }
 
-// A listener whose accept queue is full drops further SYNs, so a connect to it hangs until
-// the time-out closes the socket under the worker.
-TEST(IOHandlerSocket, ConnectToAFullAcceptQueueTimesOut) {
-    RawSocket listener = RawSocket::Listener(0);
-    std::vector<RawSocket> fillers = FillAcceptQueue(listener.LocalPort());
-    ASSERT_FALSE(fillers.empty()) << "the accept queue never filled";
-    TIdIOHandlerSocket handler;
-    EXPECT_EQ(Raised<EIdConnectTimeout>(
-                  [&] { Connect(handler, "127.0.0.1", listener.LocalPort(), 200); }),
-              "Connect timed out.");
-    EXPECT_FALSE(handler.Connected());
-}
-
 TEST(IOHandlerSocket, RecvAndSendWhenNotConnectedRaiseDisconnected) {
     RawSocket listener = RawSocket::Listener();
     TIdIOHandlerSocket handler;

@@ -3,6 +3,7 @@
 #include "IdComponent.h"
 #include "IdException.h"
 #include "IdGlobal.h"
+#include "IdRFCReply.h"
 #include "IdSocketErrors.h"
 #include "IdStack.h"
 #include "Waiting.h"
@@ -181,20 +182,29 @@ TEST_F(StackTest, OperationsOutsideTheLinePath) {
          "1 -1 10042"},
         {"datagrams carry the sender's address",
          [&] {
-             int32_t ports[2] = {};
-             const TIdStackSocketHandle a = Bound(Id_SOCK_DGRAM, ports[0]);
-             const TIdStackSocketHandle b = Bound(Id_SOCK_DGRAM, ports[1]);
-             Stack.SendTo(b, "ping", 4, 0, "127.0.0.1", ports[0]);
+             int32_t to = 0, from = 0;
+             const TIdStackSocketHandle a = Bound(Id_SOCK_DGRAM, to),
+                                        b = Bound(Id_SOCK_DGRAM, from);
+             Stack.SendTo(b, "ping", 4, 0, "127.0.0.1", to);
              char buffer[8] = {};
-             std::string fromIP;
-             int32_t fromPort = 0;
-             const int32_t n = Stack.RecvFrom(a, buffer, sizeof buffer, 0, fromIP, fromPort);
+             std::string ip;
+             const int32_t n = Stack.RecvFrom(a, buffer, sizeof buffer, 0, ip, to);
              Stack.CloseSocket(a);
              Stack.CloseSocket(b);
-             return std::string(buffer, size_t(n)) + " " + fromIP + " " +
-                    std::to_string(fromPort == ports[1]);
+             return std::string(buffer, size_t(n)) + " " + ip + " " + std::to_string(to == from);
          },
          "ping 127.0.0.1 1"},
+        // The code comes from the first line, each line's text from its fifth character.
+        {"a numeric reply's code and text",
+         [] {
+             TIdRFCReply reply;
+             reply.ParseResponse({"250-OK", "25"});
+             const std::string parsed =
+                 reply.TextCode() + " " + reply.Text()[0] + "/" + reply.Text()[1] + "/";
+             reply.ParseResponse({"abc hello"});
+             return parsed + " " + std::to_string(reply.NumericCode()) + " " + reply.Text()[0];
+         },
+         "250 OK// 0 hello"},
         // Removing moves the last handle into the gap.
         {"a socket list holds 64 handles",
          [&] {
@@ -223,21 +233,13 @@ TEST_F(StackTest, OperationsOutsideTheLinePath) {
 TEST(SocketErrorText, CodesTranslateToTheirFixedMessages) {
     TIdComponent holder; // keeps ActiveStack alive
     TIdStack& stack = *ActiveStack();
-    const std::pair<int, std::string> cases[] = {
-        {10035, "Operation would block. "},
-        {10066, "Directory not empty"},
-        {11001, "Host not found."},
-        {10004, "Interrupted system call."},
-        {0, ""},
-        {-1, ""},
-        {-10061, ""},
-        {11002, ""},
-        {11004, ""},
-        {10093, ""},
-        {10010, ""},
-        {10067, ""},
-        {111, ""},
-    };
+    const std::pair<int, std::string> cases[] = {{10035, "Operation would block. "},
+                                                 {10066, "Directory not empty"},
+                                                 {11001, "Host not found."}};
+    for (int code : {0, -1, -10061, 11002, 11004, 10093, 10010, 10067, 111}) {
+        EXPECT_EQ(stack.TranslateSocketErrorMsg(code),
+                  "Socket Error # " + std::to_string(code) + "\r\n");
+    }
     for (const auto& [code, message] : cases) {
         SCOPED_TRACE(code);
         EXPECT_EQ(stack.TranslateSocketErrorMsg(code),

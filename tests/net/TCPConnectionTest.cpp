@@ -1,6 +1,5 @@
 // Writing, handler ownership and the reader/window thread split, against an in-memory handler.
 #include "IdException.h"
-#include "IdRFCReply.h"
 #include "IdTCPConnection.h"
 #include "ScriptedIOHandler.h"
 #include "Waiting.h"
@@ -11,12 +10,10 @@
 #include <chrono>
 #include <future>
 #include <string>
-#include <vector>
 
 using namespace std::chrono_literals;
 using TestSupport::Raised;
 using TestSupport::WaitUntil;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -37,7 +34,7 @@ std::future<std::string> StartReader(TIdTCPConnection& AConn) {
 // connected, any other write raises, after a peer close as the close.
 TEST(TCPConnectionWrite, SendsEverythingOrRaisesWhenNotConnected) {
     ScriptedConnection t;
-    t.Handler->SetSendLimit(3);
+    t.Handler->SendLimit = 3;
     t.Conn.WriteLn("PRIVMSG #c :hello");
     t.Conn.Write("tail");
     EXPECT_EQ(t.Handler->Sent(), "PRIVMSG #c :hello\r\ntail");
@@ -97,7 +94,7 @@ TEST(TCPConnectionHandler, OnlyAnOwnedHandlerIsFreedAndAGoneOneIsForgotten) {
 // (as after a peer's close), and the handler must outlive the reader's use of it.
 TEST(TCPConnectionThreads, DisconnectDuringARecvWithARestBufferedRaises) {
     ScriptedConnection t;
-    t.Handler->SetWaitInRecv(true);
+    t.Handler->WaitInRecv = true;
     t.Handler->Receipt("abc");
     auto reader = StartReader(t.Conn);
     ASSERT_TRUE(WaitUntil([&] { return t.Handler->Waiting() == 1; }));
@@ -123,35 +120,4 @@ TEST(TCPConnectionThreads, APeerCloseSeenFromBothThreadsIsReportedOnce) {
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(reader.get(), "raised Connection Closed Gracefully.");
     EXPECT_EQ(disconnected, 1);
-}
-
-TEST(RFCReply, ParseResponseTakesCodeFromFirstLineAndTextFromFifthCharacter) {
-    struct Case {
-        const char* why;
-        Lines lines;
-        std::string textCode;
-        int numericCode;
-        Lines text;
-    };
-    const Case cases[] = {
-        {"single line", {"250 OK"}, "250", 250, {"OK"}},
-        {"continued reply", {"250-OK", "250 HELP"}, "250", 250, {"OK", "HELP"}},
-        {"bare code", {"220"}, "220", 220, {""}},
-        {"leading blanks", {"  42 x"}, "42", 42, {" x"}},
-        {"not a number", {"abc hello"}, "abc", 0, {"hello"}},
-        {"dash kept when short", {"25- x"}, "25-", 0, {"x"}},
-        {"empty first line", {""}, "", 0, {""}},
-        {"later short line", {"250-a", "25"}, "250", 250, {"a", ""}},
-        {"no lines clears", {}, "", 0, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        TIdRFCReply reply;
-        reply.SetNumericCode(999);
-        reply.Text().push_back("stale");
-        reply.ParseResponse(c.lines);
-        EXPECT_EQ(reply.TextCode(), c.textCode);
-        EXPECT_EQ(reply.NumericCode(), c.numericCode);
-        EXPECT_EQ(reply.Text(), c.text);
-    }
 }

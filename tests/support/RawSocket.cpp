@@ -108,27 +108,6 @@ std::vector<RawSocket> HoldPortRun(int ACount) {
     return {};
 }
 
-std::vector<RawSocket> FillAcceptQueue(uint16_t APort) {
-    std::vector<RawSocket> fillers;
-    const sockaddr_in address = Loopback(APort);
-    for (int i = 0; i < 64; ++i) {
-        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!socket.Valid()) {
-            break;
-        }
-        const int result =
-            ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-        const bool pending = result != 0 && errno == EINPROGRESS;
-        pollfd wait{socket.Fd(), POLLOUT, 0};
-        const bool completed = !pending || ::poll(&wait, 1, 200) == 1;
-        fillers.push_back(std::move(socket));
-        if (!completed) {
-            return fillers; // this SYN was dropped: the queue is full
-        }
-    }
-    return {};
-}
-
 bool DescriptorOpen(int AFd) {
     return ::fcntl(AFd, F_GETFD) != -1;
 }
