@@ -152,37 +152,6 @@ TEST(ReadLn, TimeOuts) {
     }
 }
 
-TEST(ReadLn, AsciiFilterClearsTheHighBit) {
-    ScriptedConnection t;
-    t.Conn.SetASCIIFilter(true);
-    t.Handler->Receipt("\xC1\xE2z\x8D\n");
-    EXPECT_EQ(t.Conn.ReadLn(), "Abz");
-}
-
-// Lines are cut from the front of the buffer, which moves what is left to its start once
-// 32768 consumed bytes have piled up: lines on both sides of that move, and ones that
-// straddle two receipts, come out whole and in order.
-TEST(ReadLn, LinesStayWholeAcrossReceiptsAndTheBuffersCompaction) {
-    const auto line = [](int i) { return ":nick!user@host PRIVMSG #chan :" + std::to_string(i); };
-    std::string text;
-    for (int i = 0; i < 3000; ++i) {
-        text += line(i * 7919) + "\r\n";
-    }
-    ScriptedConnection t;
-    for (size_t i = 0; i < text.size(); i += 32768) {
-        t.Handler->Receipt(text.substr(i, 32768));
-    }
-    t.Handler->EndOfData();
-    int compactions = 0;
-    for (int i = 0; i < 3000; ++i) {
-        const int32_t consumedBefore = t.Conn.InputBuffer()->ConsumedCount();
-        ASSERT_EQ(t.Conn.ReadLn(), line(i * 7919));
-        compactions += t.Conn.InputBuffer()->ConsumedCount() < consumedBefore;
-    }
-    EXPECT_GE(compactions, 2);
-    EXPECT_EQ(t.Conn.InputBuffer()->Size(), 0);
-}
-
 // Every removed line, with its terminator, is read work, reported only inside a work bracket
 // as running totals. ReadAll brackets its own work, also when it ends by raising.
 TEST(ReadLn, RemovedLinesAndReadAllAreReportedAsReadWork) {
