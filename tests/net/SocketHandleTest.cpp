@@ -185,31 +185,6 @@ TEST(IOHandlerSocket, ResolvingIsReportedForNamesOnlyAndLocalhostNeedsNoLookup) 
     }
 }
 
-// Through the connect thread a refusal (10061 on the calling thread, as the client's tests
-// show) is the worker's text carried by EIdConnectException.
-TEST(IOHandlerSocket, RefusedConnectThroughTheConnectThreadRaisesTheWorkersError) {
-    TIdIOHandlerSocket handler;
-    EXPECT_EQ(Raised<EIdConnectException>(
-                  [&] { Connect(handler, "127.0.0.1", FreeLoopbackPort(), 5000); }),
-              "Socket Error # 10061\r\nConnection refused.");
-}
-
-TEST(IOHandlerSocket, RecvAndSendWhenNotConnectedRaiseDisconnected) {
-    RawSocket listener = RawSocket::Listener();
-    TIdIOHandlerSocket handler;
-    char byte = 'x';
-    for (const char* when : {"never opened", "after Close"}) {
-        SCOPED_TRACE(when);
-        EXPECT_FALSE(handler.Connected());
-        EXPECT_EQ(Raised<EIdClosedSocket>([&] { handler.Recv(&byte, 1); }), "Disconnected.");
-        EXPECT_THROW(handler.Send(&byte, 1), EIdClosedSocket);
-        EXPECT_THROW(handler.Readable(0), EIdConnClosedGracefully);
-        Connect(handler, "127.0.0.1", listener.LocalPort());
-        EXPECT_EQ(handler.Send(&byte, 1), 1);
-        handler.Close();
-    }
-}
-
 TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ProbeStackScope probe; // first: the handler's stack must be a ProbeStack
     RawSocket listener = RawSocket::Listener();
