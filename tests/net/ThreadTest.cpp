@@ -402,24 +402,3 @@ TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
     EXPECT_EQ(wakeUps.load(), 1);
     EXPECT_TRUE(offMain.load());
 }
-
-// The window's thread waiting for a worker that is blocked in a hand-off: both ways of
-// waiting release the worker (discarding with no owner discards everyone's), so neither
-// thread waits for the other.
-TEST_F(MainThreadQueue, WaitingWhileServingOrDiscardingReleasesABlockedWorker) {
-    for (bool run : {true, false}) {
-        SCOPED_TRACE(run ? "serving" : "discarding");
-        int ran = 0;
-        Poster worker(
-            Queue, [&] { ++ran; }, &ran);
-        ASSERT_TRUE(PendingReaches(1));
-        const auto done = [&] { return worker.Done.load(); };
-        EXPECT_TRUE(run ? Queue.ProcessPendingUntil(done, TestSupport::HangLimit.count())
-                        : Queue.DiscardPendingUntil(done, nullptr, TestSupport::HangLimit.count()));
-        EXPECT_EQ(ran, run ? 1 : 0);
-        EXPECT_EQ(worker.Outcome, run ? "returned" : "Synchronized call discarded.");
-    }
-    EXPECT_FALSE(Queue.ProcessPendingUntil([] { return false; }, 20)); // gives up in time
-    EXPECT_FALSE(Queue.DiscardPendingUntil([] { return false; }, nullptr, 0));
-    EXPECT_TRUE(Queue.ProcessPendingUntil([] { return true; }, 0));
-}
