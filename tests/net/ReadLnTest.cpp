@@ -1,4 +1,5 @@
-// Line reading against an in-memory handler, where every receipt boundary is exact.
+// Line reading and the input buffers, against an in-memory handler where every receipt
+// boundary is exact.
 #include "IdException.h"
 #include "IdManagedBuffer.h"
 #include "IdSimpleBuffer.h"
