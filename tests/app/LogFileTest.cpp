@@ -1,4 +1,3 @@
-#include "ComponentWriter.h"
 #include "FormFixture.h"
 #include "StreamReader.h"
 
@@ -71,13 +70,6 @@ TEST_F(LogFileTest, ClosingSavesTheLogicalLinesWithTheSmallestStringType) {
     EXPECT_TRUE(Errors.empty());
 }
 
-TEST_F(LogFileTest, ClosingBeforeAnyConnectionLogsTheSessionEndEverywhere) {
-    ASSERT_TRUE(Form->close());
-    EXPECT_EQ(Talo(), "***SESSION END***" + std::string(4, ' ') + std::string(21, '-'));
-    EXPECT_EQ(Dir.ReadFile("data/comm.bin"), std::string(1, '\0'));
-    EXPECT_EQ(Saved(), ClosedLog({}));
-}
-
 TEST_F(LogFileTest, ClearLogsSavesAnEmptyViewAndAFailedSaveLeavesTheButtonWorking) {
     Form->Addline("one");
     Form->Addline("two");
@@ -128,25 +120,6 @@ TEST_F(LogFileTest, ClosingAlwaysClosesAndShowsEachFileThatCannotBeWritten) {
     ASSERT_EQ(Errors.size(), 3u);
     EXPECT_TRUE(Mentions(Errors[1], {"talofile.txt"})) << Errors[1];
     EXPECT_TRUE(Mentions(Errors[2], {"IRC.log", "Is a directory"})) << Errors[2];
-}
-
-TEST(ComponentWriter, IntegersTakeTheSmallestSignedWidth) {
-    const struct {
-        int32_t Value;
-        std::string Bytes;
-    } cases[] = {
-        // The first value of each wider form, upwards and downwards.
-        {127, "\x02\x7F"},
-        {128, std::string("\x03\x80\x00", 3)},
-        {-129, "\x03\x7F\xFF"},
-        {32768, std::string("\x04\x00\x80\x00\x00", 5)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Value);
-        TComponentWriter w;
-        w.WriteInteger(c.Value);
-        EXPECT_EQ(w.Bytes(), c.Bytes);
-    }
 }
 
 } // namespace

@@ -1,16 +1,27 @@
-// Binding (fixed port and port range), use without a socket, and closing of the socket
-// handle. Ports are found free or held at run time.
+// The socket handle and the socket I/O handler: binding in a port range, use without a
+// socket, closing, resolving and connecting. Ports are found free or held at run time.
 #include "IdComponent.h"
 #include "IdException.h"
+#include "IdGlobal.h"
+#include "IdIOHandlerSocket.h"
 #include "IdSocketHandle.h"
 #include "IdStack.h"
-
+#include "ProbeStack.h"
 #include "RawSocket.h"
+#include "Waiting.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -25,13 +36,8 @@ protected:
         FHandle.SetClientPortMin(AMin);
         FHandle.SetClientPortMax(AMax);
     }
-    template <typename E> void ExpectBindRaises(const std::string& AText) {
-        try {
-            FHandle.Bind();
-            ADD_FAILURE() << "bound to port " << FHandle.Port();
-        } catch (const E& e) {
-            EXPECT_EQ(e.what(), AText);
-        }
+    template <typename E> std::string BindRaises() {
+        return TestSupport::Raised<E>([&] { FHandle.Bind(); });
     }
 
     TIdComponent FStackKeeper;
@@ -67,9 +73,9 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
         }
         Prepare(0, min, max);
         if (c.expectedOffset < 0) {
-            ExpectBindRaises<EIdCanNotBindPortInRange>("Can not bind in port range (" +
-                                                       std::to_string(min) + " - " +
-                                                       std::to_string(max) + ")");
+            EXPECT_EQ(BindRaises<EIdCanNotBindPortInRange>(), "Can not bind in port range (" +
+                                                                  std::to_string(min) + " - " +
+                                                                  std::to_string(max) + ")");
         } else {
             FHandle.Bind();
             EXPECT_EQ(FHandle.Port(), min + c.expectedOffset);
@@ -78,73 +84,138 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
     }
     // The other order: an inverted range is rejected before any bind.
     Prepare(0, 6000, 5000);
-    ExpectBindRaises<EIdInvalidPortRange>("Invalid Port Range (6000 - 5000)");
-}
-
-// Without both ends of the range set, Port is bound once: 0 as any port outside the (taken)
-// range, a port in use as the fixed-port error.
-TEST_F(SocketHandle, RangeWithAnEndUnsetIsIgnored) {
-    std::vector<RawSocket> held = HoldPortRun(3);
-    ASSERT_EQ(held.size(), 3u);
-    const int32_t min = held[0].LocalPort();
-    const int32_t max = held[2].LocalPort();
-    for (auto [rangeMin, rangeMax] : {std::pair{0, max}, std::pair{min, 0}}) {
-        SCOPED_TRACE(testing::Message() << rangeMin << " - " << rangeMax);
-        Prepare(0, rangeMin, rangeMax);
-        FHandle.Bind();
-        EXPECT_TRUE(FHandle.Port() < min || FHandle.Port() > max) << FHandle.Port();
-        FHandle.CloseSocket();
-    }
-    Prepare(min, 0, max);
-    ExpectBindRaises<EIdCouldNotBindSocket>(
-        "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(BindRaises<EIdInvalidPortRange>(), "Invalid Port Range (6000 - 5000)");
 }
 
 // Without a socket, Readable raises and reads and writes fail like calls on a closed
-// descriptor (10009), never a call on a stale descriptor number.
+// descriptor (10009), never a call on a stale descriptor number: here the old number is
+// given to a connected socket whose peer has sent a byte, which must stay unread.
 TEST_F(SocketHandle, UseWithoutSocketFailsAsOnAClosedDescriptor) {
     FHandle.AllocateSocket();
+    const int fd = FHandle.Handle();
     FHandle.Readable(0); // holds a socket: answers without raising
     FHandle.CloseSocket();
     EXPECT_THROW(FHandle.Readable(0), EIdConnClosedGracefully);
-    char byte = 'x';
+    RawSocket listener = RawSocket::Listener();
+    RawSocket peer = RawSocket::Connected(listener.LocalPort());
+    RawSocket newcomer = listener.Accept();
+    ASSERT_EQ(::dup2(newcomer.Fd(), fd), fd);
+    RawSocket reused(fd);
+    ASSERT_EQ(::send(peer.Fd(), "x", 1, 0), 1);
+    char byte = 0;
     TIdStack& stack = *ActiveStack();
     EXPECT_EQ(FHandle.Recv(&byte, 1, 0), -1);
     EXPECT_EQ(stack.LastSocketError(), 10009);
     EXPECT_EQ(FHandle.Send(&byte, 1, 0), -1);
     EXPECT_EQ(stack.LastSocketError(), 10009);
+    pollfd wait{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 5000), 1);
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 1) << "the byte was taken by the closed handle";
 }
 
+// Closing frees the descriptor but keeps its number; allocating again or Reset closes a
+// socket still held, and Reset clears the peer, the local side only when asked.
 TEST_F(SocketHandle, CloseAllocateAndResetFreeTheDescriptor) {
     FHandle.AllocateSocket();
     TIdStackSocketHandle handle = FHandle.Handle();
-    ASSERT_TRUE(DescriptorOpen(handle));
     FHandle.CloseSocket();
-    EXPECT_FALSE(FHandle.HandleAllocated());
     EXPECT_EQ(FHandle.Handle(), handle) << "the number is kept";
     EXPECT_FALSE(DescriptorOpen(handle));
     FHandle.CloseSocket(); // a second close is harmless
-
-    // Allocating again closes the previous socket: the port it held is free again.
-    FHandle.AllocateSocket();
-    FHandle.SetIP("127.0.0.1");
-    FHandle.Bind();
-    const int32_t firstPort = FHandle.Port();
-    ASSERT_NE(firstPort, 0);
-    FHandle.AllocateSocket();
-    EXPECT_TRUE(RawSocket::Bound(uint16_t(firstPort)).Valid());
-
-    // Reset closes a socket still held and clears the peer, the local side only when asked.
-    FHandle.SetPort(0);
-    FHandle.Bind();
-    FHandle.SetPeer("127.0.0.1", 1);
-    handle = FHandle.Handle();
-    FHandle.Reset(false);
-    EXPECT_TRUE(FHandle.PeerIP().empty());
+    for (bool local : {false, true}) {
+        Prepare(0, 0, 0);
+        FHandle.Bind();
+        const auto port = uint16_t(FHandle.Port());
+        FHandle.SetPeer("127.0.0.1", 1);
+        local ? FHandle.Reset(true) : FHandle.AllocateSocket();
+        EXPECT_TRUE(RawSocket::Bound(port).Valid()) << "the port is still held";
+    }
+    EXPECT_TRUE(FHandle.PeerIP().empty() && FHandle.IP().empty());
     EXPECT_EQ(FHandle.Handle(), Id_INVALID_SOCKET);
-    EXPECT_FALSE(DescriptorOpen(handle));
-    EXPECT_EQ(FHandle.IP(), "127.0.0.1");
-    FHandle.Reset(true);
-    EXPECT_TRUE(FHandle.IP().empty());
-    EXPECT_EQ(FHandle.Port(), 0);
+}
+
+// The socket I/O handler against plain loopback peers.
+namespace {
+
+using TestSupport::Raised;
+
+void Connect(TIdIOHandlerSocket& AHandler, const std::string& AHost, int32_t APort,
+             int32_t ATimeout = Id::TimeoutDefault) {
+    AHandler.Open();
+    AHandler.ConnectClient(AHost, APort, "", 0, 0, 0, ATimeout);
+}
+
+} // namespace
+
+// LOCALHOST in any case is a name (hsResolving) that resolves without a lookup; a dotted
+// address is not resolved at all; any other name is looked up once.
+TEST(IOHandlerSocket, ResolvingIsReportedForNamesOnlyAndLocalhostNeedsNoLookup) {
+    ProbeStackScope probe;
+    RawSocket listener = RawSocket::Listener();
+    const int32_t port = listener.LocalPort();
+    struct Case {
+        std::string host;
+        bool resolving;
+        int lookups;
+    };
+    const Case cases[] = {{"localhost", true, 0},
+                          {"LocalHost", true, 0},
+                          {"127.0.0.1", false, 0},
+                          {"irc.brisal.test", true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        TIdIOHandlerSocket handler;
+        ProbeStack* stack = ProbeStack::Active();
+        ASSERT_NE(stack, nullptr);
+        stack->FakeHosts["irc.brisal.test"] = "127.0.0.1";
+        std::vector<std::string> statuses;
+        handler.OnStatus = [&](TIdComponent* sender, TIdStatus, const std::string& text) {
+            EXPECT_EQ(sender, &handler);
+            statuses.push_back(text);
+        };
+        Connect(handler, c.host, port);
+        std::vector<std::string> expected = {"Connecting to 127.0.0.1."};
+        if (c.resolving) {
+            expected.insert(expected.begin(), "Resolving hostname " + c.host + ".");
+        }
+        EXPECT_EQ(statuses, expected);
+        EXPECT_EQ(stack->Lookups.load(), c.lookups);
+        EXPECT_EQ(handler.Binding()->PeerPort(), port);
+        EXPECT_TRUE(listener.Accept().Valid());
+    }
+}
+
+TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
+    ProbeStackScope probe; // first: the handler's stack must be a ProbeStack
+    RawSocket listener = RawSocket::Listener();
+    TIdIOHandlerSocket handler;
+    handler.Open();
+    handler.ConnectClient("127.0.0.1", listener.LocalPort(), "", 0, 0, 0, Id::TimeoutDefault);
+    RawSocket peer = listener.Accept();
+    ProbeStack& stack = *ProbeStack::Active();
+    const int fd = handler.Binding()->Handle();
+    stack.RecvGate.Arm();
+    auto reader = std::async(std::launch::async, [&] {
+        char buffer[64];
+        return handler.Recv(buffer, sizeof(buffer));
+    });
+    struct Unblock { // a failed assertion must not leave the future waiting for ever
+        ProbeStack& stack;
+        RawSocket& peer;
+        ~Unblock() {
+            stack.RecvGate.Release();
+            peer.Close();
+        }
+    } unblock{stack, peer};
+    ASSERT_TRUE(stack.RecvGate.WaitEntered());
+    handler.Close();
+    EXPECT_FALSE(handler.Connected()) << "marked closed at once";
+    ASSERT_TRUE(stack.RecvGate.WaitReturned()) << "the close did not wake the reader";
+    EXPECT_TRUE(DescriptorOpen(fd)) << "closed while a call was still on it";
+    RawSocket newcomer(::socket(AF_INET, SOCK_STREAM, 0));
+    EXPECT_NE(newcomer.Fd(), fd) << "the number was reused under the reader";
+    stack.RecvGate.Release();
+    ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(reader.get(), 0);
+    EXPECT_FALSE(DescriptorOpen(fd)) << "the last call to leave closes the descriptor";
 }

@@ -1,22 +1,99 @@
+// The worker thread base: its loop and hooks, stopping and ending, and its hand-offs to the
+// window's thread through Synchronize (the way the IRC reader hands its lines over).
 #include "IdException.h"
+#include "IdMainThreadQueue.h"
 #include "IdThread.h"
-#include "ProbeThread.h"
 #include "Waiting.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
-#include <stdexcept>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
 using TestSupport::HangLimit;
 using TestSupport::WaitUntil;
+using TestSupport::Watchdog;
 using Events = std::vector<std::string>;
+using TestSupport::Raised;
 
 namespace {
+
+// Shared, so a free-on-terminate thread can still be checked after it deleted itself.
+struct HookLog {
+    void Add(const std::string& AEvent) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FEvents.push_back(AEvent);
+    }
+    Events Get() {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FEvents;
+    }
+    int Count(const std::string& AEvent) {
+        const Events events = Get();
+        return int(std::count(events.begin(), events.end(), AEvent));
+    }
+    std::mutex FMutex;
+    Events FEvents;
+};
+
+// Data whose destruction is logged, to see when Cleanup freed it.
+struct LoggedData : TIdThreadData {
+    explicit LoggedData(std::shared_ptr<HookLog> ALog) : Log(std::move(ALog)) {}
+    ~LoggedData() override { Log->Add("DataFreed"); }
+    std::shared_ptr<HookLog> Log;
+};
+
+// A TIdThread that logs its hooks. ABody runs once per Run; without one Run only sleeps a
+// moment so loops stay cheap.
+class ProbeThread : public TIdThread {
+public:
+    using TBody = std::function<void(ProbeThread&)>;
+    ProbeThread(std::shared_ptr<HookLog> ALog, TBody ABody = {}, bool AFreeOnTerminate = false)
+        : TIdThread(true), Log(std::move(ALog)), FBody(std::move(ABody)) {
+        SetFreeOnTerminate(AFreeOnTerminate);
+    }
+    ~ProbeThread() override { Log->Add("Destroyed"); }
+    int Runs() const { return FRuns.load(); }
+    TBody BeforeRunBody; // runs inside BeforeRun, e.g. to throw there
+    const std::shared_ptr<HookLog> Log;
+
+protected:
+    void AfterRun() override { Log->Add("AfterRun"); }
+    void AfterExecute() override { Log->Add("AfterExecute"); }
+    void BeforeExecute() override { Log->Add("BeforeExecute"); }
+    void BeforeRun() override {
+        Log->Add("BeforeRun");
+        BeforeRunBody ? BeforeRunBody(*this) : void();
+    }
+    void Cleanup() override {
+        Log->Add("Cleanup");
+        TIdThread::Cleanup();
+    }
+    void DoException(const std::exception& AException) override {
+        Log->Add("DoException");
+        TIdThread::DoException(AException);
+    }
+    void DoStopped() override {
+        Log->Add("DoStopped");
+        TIdThread::DoStopped();
+    }
+    void Run() override {
+        Log->Add("Run");
+        ++FRuns;
+        FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    TBody FBody;
+    std::atomic<int> FRuns{0};
+};
 
 // The events after the last occurrence of AMarker.
 Events After(const Events& AEvents, const std::string& AMarker) {
@@ -28,42 +105,33 @@ Events After(const Events& AEvents, const std::string& AMarker) {
 
 // An exception from the loop runs every finally hook once, in the nesting order, is offered
 // to DoException last (a handler that throws in turn is swallowed), and ends the thread with
-// its message and dynamic type recorded.
+// its message and dynamic type recorded. A thread waiting for itself raises, not hangs.
 TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
-    struct Case {
+    const struct {
         const char* why;
         bool inBeforeRun;
-        std::function<void()> raise;
+        ProbeThread::TBody raise;
         std::string message;
         const std::type_info& type;
-    };
-    const Case cases[] = {
-        {"transport exception keeps its most derived class", false,
-         [] { throw EIdConnClosedGracefully(); }, "Connection Closed Gracefully.",
+    } cases[] = {
+        {"a transport exception keeps its most derived class", false,
+         [](ProbeThread&) { throw EIdConnClosedGracefully(); }, "Connection Closed Gracefully.",
          typeid(EIdConnClosedGracefully)},
-        {"standard library exception", false, [] { throw std::runtime_error("bad state"); },
-         "bad state", typeid(std::runtime_error)},
-        {"non-standard exception gets a descriptive text", false, [] { throw 42; },
+        {"a non-standard exception gets a descriptive text", false, [](ProbeThread&) { throw 42; },
          "Exception of type int", typeid(int)},
-        {"a thrown C string is its own message", false, [] { throw "plain text"; }, "plain text",
-         typeid(const char*)},
+        {"waiting for itself", false, [](ProbeThread& self) { self.WaitFor(); },
+         "A thread cannot wait for itself.", typeid(EIdThreadWaitForSelf)},
         {"BeforeRun failing skips Run and AfterRun but not Cleanup", true,
-         [] { throw EIdReadTimeout(); }, "Read Timeout", typeid(EIdReadTimeout)},
+         [](ProbeThread&) { throw EIdReadTimeout(); }, "Read Timeout", typeid(EIdReadTimeout)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         auto log = std::make_shared<HookLog>();
-        const auto raise = [r = c.raise](ProbeThread&) { r(); };
-        TIdThreadPtr<ProbeThread> thread(
-            new ProbeThread(log, true, c.inBeforeRun ? ProbeThread::TBody{} : raise));
-        if (c.inBeforeRun) {
-            thread->BeforeRunBody = raise;
-        }
-        std::string seenMessage;
-        TIdThread* seenThread = nullptr;
-        thread->OnException = [&](TIdThread* AThread, const std::exception& AException) {
-            seenThread = AThread;
-            seenMessage = AException.what();
+        TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, c.inBeforeRun ? nullptr : c.raise));
+        thread->BeforeRunBody = c.inBeforeRun ? c.raise : nullptr;
+        std::string seen;
+        thread->OnException = [&](TIdThread*, const std::exception& AException) {
+            seen = AException.what();
             throw std::logic_error("from the handler");
         };
         thread->Start();
@@ -73,47 +141,21 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         if (c.inBeforeRun) {
             expected.erase(expected.begin() + 2, expected.begin() + 4);
         }
-        EXPECT_EQ(log->Events(), expected);
+        EXPECT_EQ(log->Get(), expected);
         EXPECT_EQ(thread->TerminatingException(), c.message);
+        EXPECT_EQ(seen, c.message);
         ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
         EXPECT_EQ(*thread->TerminatingExceptionClass(), c.type);
-        EXPECT_EQ(seenThread, thread.get());
-        EXPECT_EQ(seenMessage, c.message);
-        EXPECT_TRUE(thread->Terminated());
-        EXPECT_TRUE(thread->Stopped());
+        EXPECT_TRUE(thread->Terminated() && thread->Stopped());
     }
 }
 
-// A thread created running must not run before the derived constructor has set its fields.
-TEST(ThreadLoop, CreatedRunningStartsOnlyAfterTheWholeConstructorChain) {
-    struct SlowlyBuilt : ProbeThread {
-        explicit SlowlyBuilt(std::shared_ptr<HookLog> ALog)
-            : ProbeThread(std::move(ALog), false, [this](ProbeThread& self) {
-                  Seen = Value;
-                  self.Terminate();
-              }) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for an early start
-            Value = 42;
-        }
-        int Value = 0;
-        std::atomic<int> Seen{0};
-    };
-    TIdThreadPtr<SlowlyBuilt> thread(TIdBaseThread::New<SlowlyBuilt>(std::make_shared<HookLog>()));
-    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(thread->Seen.load(), 42);
-    EXPECT_EQ(thread->Runs(), 1);
-}
-
-// A suspended thread waits at its gate; Start on a running thread neither restarts the run
-// phase nor stops it. Stopping twice in smTerminate ends it once, without DoStopped, with Data
-// freed by the run phase's Cleanup and no terminating exception.
+// Start on a running thread neither restarts the run phase nor stops it. Stopping twice in
+// smTerminate ends it once, without DoStopped, with Data freed by the run phase's Cleanup.
 TEST(ThreadLoop, StartsOnlyWhenToldAndStopsOnce) {
     auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, true));
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log));
     thread->SetData(std::make_unique<LoggedData>(log));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(thread->Runs(), 0);
-    EXPECT_TRUE(thread->Stopped());
     for (int i = 0; i < 3; ++i) {
         thread->Start();
         const int runs = thread->Runs();
@@ -123,87 +165,9 @@ TEST(ThreadLoop, StartsOnlyWhenToldAndStopsOnce) {
     thread->Stop();
     ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
     EXPECT_EQ(log->Count("BeforeRun"), 1);
-    EXPECT_EQ(After(log->Events(), "Run"),
+    EXPECT_EQ(After(log->Get(), "Run"),
               (Events{"AfterRun", "Cleanup", "DataFreed", "AfterExecute"}));
-    EXPECT_EQ(thread->Data(), nullptr);
-    EXPECT_EQ(thread->TerminatingException(), "");
     EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
-}
-
-// Stop in smSuspend: the current Run completes, DoStopped fires, the thread parks; Start
-// wakes it and BeforeRun runs again before the next Run. Stopping twice is stopping once.
-TEST(ThreadSuspend, StopParksAndStartRunsAgainFromBeforeRun) {
-    auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, true));
-    thread->SetStopMode(smSuspend);
-    thread->SetData(std::make_unique<LoggedData>(log));
-    thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Runs() >= 1; }));
-    thread->Stop();
-    thread->Stop();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Suspended(); }));
-    const int runsWhenParked = thread->Runs();
-    EXPECT_EQ(After(log->Events(), "Run"),
-              (Events{"AfterRun", "Cleanup", "DataFreed", "DoStopped"}));
-    EXPECT_FALSE(thread->Terminated());
-    thread->Start(); // one Start undoes both Stops
-    ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runsWhenParked; }));
-    const Events resumed = After(log->Events(), "DoStopped");
-    EXPECT_EQ(Events(resumed.begin(), resumed.begin() + 2), (Events{"BeforeRun", "Run"}));
-    EXPECT_FALSE(thread->Stopped());
-    thread->TerminateAndWaitFor();
-    EXPECT_EQ(log->Count("BeforeRun"), 2);
-    EXPECT_EQ(log->Count("AfterExecute"), 1);
-}
-
-// OnStopped fires just before the thread decides to park, so a Start issued as soon as it is
-// seen lands in that window: it must never be lost.
-TEST(ThreadSuspend, StartRacingWithParkingIsNeverLost) {
-    auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(
-        new ProbeThread(log, true, [](ProbeThread&) { std::this_thread::yield(); }));
-    thread->SetStopMode(smSuspend);
-    std::atomic<int> stopsSeen{0};
-    std::atomic<int> runPhases{0};
-    thread->OnStopped = [&](TIdThread*) { ++stopsSeen; };
-    thread->BeforeRunBody = [&](ProbeThread&) { ++runPhases; };
-    thread->Start();
-    for (int i = 0; i < 200; ++i) {
-        // Wait for the run phase the last Start began, not a Run left over from before the
-        // last Stop: a Stop that met the thread before it parked would be merged with that one.
-        ASSERT_TRUE(WaitUntil([&] { return runPhases.load() == i + 1; })) << "round " << i;
-        thread->Stop();
-        const auto limit = std::chrono::steady_clock::now() + HangLimit;
-        while (stopsSeen.load() != i + 1 && std::chrono::steady_clock::now() < limit) {
-        } // spun, not slept on, so the Start follows OnStopped within microseconds
-        ASSERT_EQ(stopsSeen.load(), i + 1) << "round " << i;
-        thread->Start();
-    }
-    ASSERT_TRUE(WaitUntil([&] { return runPhases.load() == 201; }));
-    thread->TerminateAndWaitFor();
-}
-
-TEST(ThreadEnd, TerminateAndWaitForOnFreeOnTerminateThreadRaisesAndChangesNothing) {
-    auto log = std::make_shared<HookLog>();
-    ProbeThread* thread = TIdBaseThread::New<ProbeThread>(log, false, ProbeThread::TBody{}, true);
-    thread->SetData(std::make_unique<LoggedData>(log));
-    const auto ended = thread->EndFlag();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Runs() >= 1; }));
-    try {
-        thread->TerminateAndWaitFor();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdThreadTerminateAndWaitFor& e) {
-        EXPECT_STREQ(e.what(), "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
-    }
-    EXPECT_FALSE(thread->Terminated());
-    EXPECT_FALSE(thread->Stopped());
-    const int runs = thread->Runs();
-    EXPECT_TRUE(WaitUntil([&] { return thread->Runs() > runs; }));
-    thread->Terminate(); // the last touch: from here on it may be gone
-    ASSERT_TRUE(WaitUntil([&] { return ended->load(); }));
-    EXPECT_EQ(log->Count("Destroyed"), 1);
-    EXPECT_EQ(log->Count("DataFreed"), 1);
-    EXPECT_EQ(log->Count("AfterExecute"), 1);
 }
 
 // The destructor ends a parked or never-started thread itself: it must not hang, and it frees
@@ -211,10 +175,9 @@ TEST(ThreadEnd, TerminateAndWaitForOnFreeOnTerminateThreadRaisesAndChangesNothin
 TEST(ThreadEnd, DestroyingAParkedOrUnstartedThreadEndsIt) {
     for (const bool start : {true, false}) {
         for (const bool free : {false, true}) {
-            SCOPED_TRACE(std::string(start ? "parked, " : "never started, ") +
-                         (free ? "freed" : "deleted"));
+            SCOPED_TRACE(testing::Message() << "started " << start << ", freed " << free);
             auto log = std::make_shared<HookLog>();
-            auto* thread = new ProbeThread(log, true);
+            auto* thread = new ProbeThread(log);
             thread->SetStopMode(smSuspend);
             if (start) {
                 thread->Start();
@@ -225,7 +188,7 @@ TEST(ThreadEnd, DestroyingAParkedOrUnstartedThreadEndsIt) {
             thread->SetData(std::make_unique<LoggedData>(log));
             const int runs = thread->Runs();
             {
-                TestSupport::Watchdog watchdog("destroying the thread");
+                Watchdog watchdog("destroying the thread");
                 free ? TIdBaseThread::Free(thread) : delete thread;
             }
             EXPECT_EQ(log->Count("DataFreed"), 1);
@@ -235,10 +198,207 @@ TEST(ThreadEnd, DestroyingAParkedOrUnstartedThreadEndsIt) {
     }
 }
 
-TEST(ThreadEnd, WaitingForItselfRaisesInsteadOfHanging) {
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(std::make_shared<HookLog>(), true,
-                                                     [](ProbeThread& self) { self.WaitFor(); }));
+namespace {
+
+// The test's thread is the window's thread.
+class Synchronize : public ::testing::Test {
+protected:
+    void SetUp() override { Queue().RegisterMainThread(); }
+    void TearDown() override { Queue().UnregisterMainThread(); }
+    static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
+};
+
+} // namespace
+
+// Run hands over through Synchronize, and an exception thrown on the window's thread ends
+// the worker with that exception recorded. WaitFor on the window's thread runs the hand-offs.
+TEST_F(Synchronize, RunsOnTheWindowsThreadAndItsExceptionEndsTheWorker) {
+    std::vector<std::thread::id> ranOn; // written on this thread only
+    TIdThreadPtr<ProbeThread> thread(
+        new ProbeThread(std::make_shared<HookLog>(), [&](ProbeThread& self) {
+            self.Synchronize([&] {
+                ranOn.push_back(std::this_thread::get_id());
+                if (ranOn.size() == 3) {
+                    throw EIdReadLnMaxLineLengthExceeded();
+                }
+            });
+        }));
     thread->Start();
     ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(thread->TerminatingException(), "A thread cannot wait for itself.");
+    EXPECT_EQ(ranOn, std::vector<std::thread::id>(3, std::this_thread::get_id()));
+    EXPECT_EQ(thread->TerminatingException(), "Max line length exceeded.");
+}
+
+// Destroying a component while its reader is blocked in a hand-off: the window's thread ends
+// the reader without ever waiting on it blindly.
+TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
+    int handled = 0;
+    TIdThreadPtr<ProbeThread> thread(
+        new ProbeThread(std::make_shared<HookLog>(),
+                        [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    {
+        Watchdog watchdog("TerminateAndWaitFor");
+        thread->TerminateAndWaitFor();
+    }
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
+}
+
+// The component destroyed from a nested event loop inside the very hand-off its reader is
+// blocked in: discarding releases the reader, which ends and deletes itself, while the
+// hand-off runs on to its end without writing into the gone reader.
+TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
+    auto log = std::make_shared<HookLog>();
+    bool released = false;
+    std::shared_ptr<const std::atomic<bool>> ended;
+    auto* reader = new ProbeThread(
+        log,
+        [&](ProbeThread& self) {
+            self.Synchronize([&] {
+                self.Terminate(); // what the component's disconnect does
+                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, &self,
+                                                       HangLimit.count());
+                throw EIdClosedSocket(); // nobody waits for it any more: dropped
+            });
+        },
+        true);
+    ended = reader->EndFlag();
+    reader->Start();
+    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    EXPECT_TRUE(released);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+    EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
+}
+
+// What lets the component use its reader reference safely: a free-on-terminate reader whose
+// OnTerminate is bound stays alive until the window's thread has run that notification.
+TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification) {
+    auto log = std::make_shared<HookLog>();
+    ProbeThread* reference = nullptr; // the owner's reference, cleared by the notification
+    auto* thread = new ProbeThread(
+        log, [](ProbeThread&) { throw EIdConnClosedGracefully(); }, true);
+    thread->OnTerminate = [&](TIdBaseThread* ASender) {
+        EXPECT_EQ(ASender, reference);
+        reference = nullptr;
+    };
+    reference = thread;
+    const auto ended = thread->EndFlag();
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    EXPECT_TRUE(reference->Terminated() && !ended->load()); // still a live object
+    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    EXPECT_EQ(reference, nullptr);
+    EXPECT_EQ(log->Count("Destroyed"), 1);
+}
+
+// The call queue on its own: plain std::threads as workers, the test's thread as the window's.
+namespace {
+
+// A worker that makes one synchronized call and keeps what came back (read after Done).
+struct Poster {
+    Poster(TIdMainThreadQueue& AQueue, std::function<void()> ACall, const void* AOwner = nullptr)
+        : FThread([this, &AQueue, ACall, AOwner] {
+              try {
+                  AQueue.Synchronize(ACall, AOwner);
+                  Outcome = "returned";
+              } catch (const std::exception& e) {
+                  Outcome = e.what();
+              }
+              Done = true;
+          }) {}
+    ~Poster() { FThread.join(); }
+    std::string Outcome;
+    std::atomic<bool> Done{false};
+    std::thread FThread; // last: starts once the fields above exist
+};
+
+class MainThreadQueue : public ::testing::Test {
+protected:
+    void SetUp() override { Queue.RegisterMainThread(); }
+    void TearDown() override { Queue.UnregisterMainThread(); }
+
+    bool PendingReaches(size_t ACount) {
+        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
+    }
+
+    TIdMainThreadQueue Queue;
+};
+
+} // namespace
+
+// A modal loop inside a call drains again: it runs the later calls, never the current one.
+TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
+    std::vector<std::string> trace;
+    size_t nestedRan = 99;
+    size_t innermostRan = 99;
+    Poster outer(Queue, [&] {
+        trace.push_back("outer begins");
+        nestedRan = Queue.ProcessPending();
+        trace.push_back("outer ends");
+    });
+    ASSERT_TRUE(PendingReaches(1));
+    Poster later(Queue, [&] {
+        trace.push_back("later");
+        innermostRan = Queue.ProcessPending(); // nothing left: the outer call is not re-run
+    });
+    ASSERT_TRUE(PendingReaches(2));
+    EXPECT_EQ(Queue.ProcessPending(), 1u);
+    EXPECT_EQ(nestedRan, 1u);
+    EXPECT_EQ(innermostRan, 0u);
+    EXPECT_EQ(trace, (std::vector<std::string>{"outer begins", "later", "outer ends"}));
+}
+
+// Discarding fails the owner's calls without running them; the others run in posting order.
+TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsAndTheRestRunInOrder) {
+    int a = 0, b = 0;
+    const void* owners[] = {&a, &b, &a, &b, &b};
+    std::vector<int> ran;
+    std::vector<std::unique_ptr<Poster>> posters;
+    for (size_t i = 0; i < std::size(owners); ++i) {
+        posters.push_back(std::make_unique<Poster>(
+            Queue, [&ran, i] { ran.push_back(int(i)); }, owners[i]));
+        ASSERT_TRUE(PendingReaches(i + 1));
+    }
+    EXPECT_EQ(Queue.DiscardPending(&a), 2u);
+    EXPECT_EQ(Queue.ProcessPending(), 3u);
+    EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
+    for (size_t i = 0; i < posters.size(); ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return posters[i]->Done.load(); }));
+        EXPECT_EQ(posters[i]->Outcome,
+                  owners[i] == &a ? "Synchronized call discarded." : "returned");
+    }
+}
+
+TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging) {
+    std::string error;
+    std::thread([&] { error = Raised<EIdNotMainThread>([&] { Queue.ProcessPending(); }); }).join();
+    EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
+    Poster blocked(Queue, [] {});
+    ASSERT_TRUE(PendingReaches(1));
+    Queue.UnregisterMainThread(); // releases the blocked worker
+    ASSERT_TRUE(WaitUntil([&] { return blocked.Done.load(); }));
+    EXPECT_EQ(blocked.Outcome, "Synchronized call discarded.");
+    Poster late(Queue, [] {});
+    ASSERT_TRUE(WaitUntil([&] { return late.Done.load(); }));
+    EXPECT_EQ(late.Outcome, "No main thread to run a synchronized call.");
+    EXPECT_FALSE(Queue.IsMainThread());
+}
+
+TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
+    std::atomic<int> wakeUps{0};
+    std::atomic<bool> offMain{false};
+    Queue.SetWakeUp([&] {
+        ++wakeUps;
+        offMain = !Queue.IsMainThread();
+    });
+    for (int round = 0; round < 2; ++round) {
+        Poster worker(Queue, [] {});
+        ASSERT_TRUE(PendingReaches(1));
+        Queue.ProcessPending();
+        Queue.SetWakeUp({});
+    }
+    EXPECT_EQ(wakeUps.load(), 1);
+    EXPECT_TRUE(offMain.load());
 }

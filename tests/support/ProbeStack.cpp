@@ -1,53 +1,9 @@
 #include "ProbeStack.h"
 
 #include "IdComponent.h"
+#include "IdSocketErrors.h"
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-
-void CallGate::Arm() {
-    std::lock_guard<std::mutex> lock(FLock);
-    FArmed = true;
-    FEntered = FReturned = FReleased = false;
-}
-
-void CallGate::Release() {
-    std::lock_guard<std::mutex> lock(FLock);
-    FReleased = true;
-    FChanged.notify_all();
-}
-
-bool CallGate::WaitEntered(int AMSec) {
-    std::unique_lock<std::mutex> lock(FLock);
-    return FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), [this] { return FEntered; });
-}
-
-bool CallGate::WaitReturned(int AMSec) {
-    std::unique_lock<std::mutex> lock(FLock);
-    return FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), [this] { return FReturned; });
-}
-
-bool CallGate::Enter() {
-    std::lock_guard<std::mutex> lock(FLock);
-    if (!FArmed || FEntered) {
-        return false;
-    }
-    FEntered = true;
-    FChanged.notify_all();
-    return true;
-}
-
-void CallGate::Leave(bool AGated) {
-    if (!AGated) {
-        return;
-    }
-    std::unique_lock<std::mutex> lock(FLock);
-    FReturned = true;
-    FChanged.notify_all();
-    FChanged.wait(lock, [this] { return FReleased; });
-    FArmed = false;
-}
 
 ProbeStack* ProbeStack::Active() {
     return dynamic_cast<ProbeStack*>(ActiveStack());
@@ -73,6 +29,14 @@ int32_t ProbeStack::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWrite
     const int32_t result = TIdStackPosix::Select(AReadList, AWriteList, AExceptList, ATimeout);
     SelectGate.Leave(gated);
     return result;
+}
+
+void ProbeStack::PeerName(TIdStackSocketHandle ASocket, int32_t& VFamily, std::string& VIP,
+                          int32_t& VPort) {
+    if (PeerGone) {
+        RaiseSocketError(Id::WSAENOTCONN);
+    }
+    TIdStackPosix::PeerName(ASocket, VFamily, VIP, VPort);
 }
 
 ProbeStackScope::ProbeStackScope() : FPrevious(StackClass()) {

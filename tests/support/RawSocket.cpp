@@ -65,6 +65,16 @@ RawSocket RawSocket::Bound(uint16_t APort, bool AListen, int ABacklog) {
     return socket;
 }
 
+RawSocket RawSocket::Connected(uint16_t APort) {
+    RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = Loopback(APort);
+    if (socket.Valid() &&
+        ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        socket.Close();
+    }
+    return socket;
+}
+
 RawSocket RawSocket::Accept(int AMSec) const {
     pollfd wait{FFd, POLLIN, 0};
     if (::poll(&wait, 1, AMSec) != 1) {
@@ -93,27 +103,6 @@ std::vector<RawSocket> HoldPortRun(int ACount) {
         }
         if (static_cast<int>(run.size()) == ACount) {
             return run;
-        }
-    }
-    return {};
-}
-
-std::vector<RawSocket> FillAcceptQueue(uint16_t APort) {
-    std::vector<RawSocket> fillers;
-    const sockaddr_in address = Loopback(APort);
-    for (int i = 0; i < 64; ++i) {
-        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!socket.Valid()) {
-            break;
-        }
-        const int result =
-            ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-        const bool pending = result != 0 && errno == EINPROGRESS;
-        pollfd wait{socket.Fd(), POLLOUT, 0};
-        const bool completed = !pending || ::poll(&wait, 1, 200) == 1;
-        fillers.push_back(std::move(socket));
-        if (!completed) {
-            return fillers; // this SYN was dropped: the queue is full
         }
     }
     return {};

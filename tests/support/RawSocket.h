@@ -1,6 +1,5 @@
 // Plain BSD sockets on 127.0.0.1 for tests that need a peer or an occupied port the code
-// under test does not provide itself: listeners with a chosen backlog, ports held open,
-// a full accept queue. Each socket is closed with its owner.
+// under test does not provide itself. Each socket is closed with its owner.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +25,8 @@ public:
     // when AListen. Invalid when the port is taken.
     static RawSocket Bound(uint16_t APort, bool AListen = false, int ABacklog = 16);
     static RawSocket Listener(int ABacklog = 16) { return Bound(0, true, ABacklog); }
+    // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
+    static RawSocket Connected(uint16_t APort);
     // Accepts one connection, waiting up to AMSec; invalid on time-out.
     RawSocket Accept(int AMSec = 5000) const;
 
@@ -39,11 +40,6 @@ uint16_t FreeLoopbackPort();
 // Holds ACount consecutive ports on 127.0.0.1, all bound by the returned sockets in order
 // (first port first). Empty when no such run was found.
 std::vector<RawSocket> HoldPortRun(int ACount);
-
-// Connects to APort without blocking until one connect does not complete within a short
-// wait: the listener's accept queue is then full, and a further connect hangs. Returns the
-// sockets to keep open for as long as the queue must stay full; empty if it never filled.
-std::vector<RawSocket> FillAcceptQueue(uint16_t APort);
 
 // True while AFd is an open descriptor of this process.
 bool DescriptorOpen(int AFd);

@@ -6,22 +6,17 @@
 #include <chrono>
 #include <cstring>
 
-ScriptedIOHandler::ScriptedIOHandler() = default;
-
 ScriptedIOHandler::~ScriptedIOHandler() {
     Close();
-}
-
-void ScriptedIOHandler::Receipt(const std::string& bytes) {
-    std::lock_guard lock(FLock);
-    FReceipts.push_back(bytes);
-    FChanged.notify_all();
-}
-
-void ScriptedIOHandler::BytePerReceipt(const std::string& text) {
-    for (char c : text) {
-        Receipt(std::string(1, c));
+    if (Destroyed != nullptr) {
+        ++*Destroyed;
     }
+}
+
+void ScriptedIOHandler::Receipt(const std::string& ABytes) {
+    std::lock_guard lock(FLock);
+    FReceipts.push_back(ABytes);
+    FChanged.notify_all();
 }
 
 void ScriptedIOHandler::EndOfData() {
@@ -42,9 +37,35 @@ void ScriptedIOHandler::ConnectClient(const std::string&, int32_t, const std::st
     FConnected = true;
 }
 
+std::string ScriptedIOHandler::Sent() const {
+    std::lock_guard lock(FLock);
+    return FSent;
+}
+
+int ScriptedIOHandler::Waiting() const {
+    std::lock_guard lock(FLock);
+    return FWaiting;
+}
+
+int ScriptedIOHandler::Timeouts() const {
+    std::lock_guard lock(FLock);
+    return FTimeouts;
+}
+
+bool ScriptedIOHandler::Connected() {
+    std::unique_lock lock(FLock);
+    const bool connected = FConnected;
+    const bool endReader = std::this_thread::get_id() == FEndReader;
+    lock.unlock();
+    if (endReader) {
+        AfterEndGate.Leave(AfterEndGate.Enter());
+    }
+    return connected;
+}
+
 bool ScriptedIOHandler::Readable(int32_t AMSec) {
     std::unique_lock lock(FLock);
-    if (FWaitInRecv) {
+    if (WaitInRecv) {
         return true;
     }
     ++FWaiting;
@@ -53,6 +74,7 @@ bool ScriptedIOHandler::Readable(int32_t AMSec) {
                             ? (FChanged.wait(lock, ready), true) // infinite or default
                             : FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
     --FWaiting;
+    FTimeouts += result ? 0 : 1;
     return result;
 }
 
@@ -61,7 +83,7 @@ int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
     if (!FConnected) {
         throw EIdClosedSocket();
     }
-    if (FWaitInRecv) {
+    if (WaitInRecv) {
         ++FWaiting;
         FChanged.wait(lock, [this] { return Ready(); });
         --FWaiting;
@@ -69,12 +91,12 @@ int32_t ScriptedIOHandler::Recv(void* ABuf, int32_t ALen) {
             return 0;
         }
     }
-    ++FRecvCalls;
     if (FReceipts.empty()) {
+        FEndReader = std::this_thread::get_id();
         return 0; // end of data (Readable only lets a reader through with one of the two)
     }
     std::string& front = FReceipts.front();
-    int32_t count = std::min<int32_t>(ALen, int32_t(front.size()));
+    const int32_t count = std::min<int32_t>(ALen, int32_t(front.size()));
     std::memcpy(ABuf, front.data(), size_t(count));
     front.erase(0, size_t(count));
     if (front.empty()) {
@@ -88,7 +110,7 @@ int32_t ScriptedIOHandler::Send(const void* ABuf, int32_t ALen) {
     if (!FConnected) {
         throw EIdClosedSocket();
     }
-    int32_t count = FSendLimit > 0 ? std::min(ALen, FSendLimit) : ALen;
+    const int32_t count = SendLimit > 0 ? std::min(ALen, SendLimit) : ALen;
     FSent.append(static_cast<const char*>(ABuf), size_t(count));
     return count;
 }

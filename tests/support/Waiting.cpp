@@ -36,3 +36,46 @@ Watchdog::~Watchdog() {
 }
 
 } // namespace TestSupport
+
+void CallGate::Arm() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FArmed = true;
+    FEntered = FReturned = FReleased = false;
+}
+
+void CallGate::Release() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FReleased = true;
+    FChanged.notify_all();
+}
+
+bool CallGate::WaitEntered() {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit, [this] { return FEntered; });
+}
+
+bool CallGate::WaitReturned() {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit, [this] { return FReturned; });
+}
+
+bool CallGate::Enter() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!FArmed || FEntered) {
+        return false;
+    }
+    FEntered = true;
+    FChanged.notify_all();
+    return true;
+}
+
+void CallGate::Leave(bool AGated) {
+    if (!AGated) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(FLock);
+    FReturned = true;
+    FChanged.notify_all();
+    FChanged.wait(lock, [this] { return FReleased; });
+    FArmed = false;
+}

@@ -17,6 +17,22 @@ inline constexpr std::chrono::milliseconds HangLimit{10000};
 bool WaitUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ALimit = HangLimit);
 
+inline long ElapsedMs(std::chrono::steady_clock::time_point AStart) {
+    using namespace std::chrono;
+    return long(duration_cast<milliseconds>(steady_clock::now() - AStart).count());
+}
+
+// What AAction raised: the text of an exception of type E, or "(nothing raised)". Another
+// type escapes, and the test fails on it.
+template <typename E, typename F> std::string Raised(F&& AAction) {
+    try {
+        AAction();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
 // Aborts the test program with AWhat if still alive after ALimit: for calls that cannot take a
 // time-out themselves (a WaitFor that would deadlock, a destructor that would hang).
 class Watchdog {
@@ -34,3 +50,27 @@ private:
 };
 
 } // namespace TestSupport
+
+// Holds one call of a test double at a point of a race, so a test can act while the call is
+// known to be there. The double calls Enter (true: this call is the held one) where the call
+// starts and Leave after its work; Leave reports the return and keeps the thread until
+// Release. Disarmed after one call.
+class CallGate {
+public:
+    void Arm();
+    void Release();
+    // Each waits up to HangLimit; false on time-out.
+    bool WaitEntered();
+    bool WaitReturned();
+
+    bool Enter();
+    void Leave(bool AGated);
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FArmed = false;
+    bool FEntered = false;
+    bool FReturned = false;
+    bool FReleased = false;
+};
