@@ -1,5 +1,5 @@
 // The base of every network component: removal notification, status texts, work
-// brackets, and the shared lifetime of the socket stack.
+// brackets; every component keeps the socket stack alive (see ActiveStack in IdStack.h).
 #pragma once
 
 #include "IdEvents.h"
@@ -44,8 +44,8 @@ private:
 
 class TIdComponent : public TIdBaseComponent {
 public:
-    // The first component of the process creates the socket stack (ActiveStack); the last
-    // one destroyed frees it. Both happen under one process-wide lock.
+    // Each component is a user of the socket stack: the first of the process creates it
+    // (ActiveStack), the last one destroyed frees it (AcquireStack, ReleaseStack).
     TIdComponent();
     ~TIdComponent() override;
 

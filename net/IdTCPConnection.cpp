@@ -126,7 +126,7 @@ void TIdTCPConnection::BytesRemoved(int32_t ACount) {
     DoWork(wmRead, ACount);
 }
 
-bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
+bool TIdTCPConnection::CheckForDisconnectLeased(const TLease& AHandler, bool ARaise,
                                             bool AIgnoreBuffer) {
     if (!AHandler) {
         return false; // without a handler the connection never counts as lost here
@@ -136,7 +136,7 @@ bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
         disconnected = true;
         // Close a socket the peer has closed, and report it, once per connection.
         if (AHandler->Handler->Connected() && !FCloseClaimed.exchange(true)) {
-            DisconnectSocketOn(AHandler, true);
+            DisconnectSocketLeased(AHandler, true);
             DoStatus(hsDisconnected);
             DoDisconnected();
         }
@@ -152,23 +152,23 @@ bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
 }
 
 void TIdTCPConnection::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool AIgnoreBuffer) {
-    CheckForDisconnectOn(Lease(), ARaiseExceptionIfDisconnected, AIgnoreBuffer);
+    CheckForDisconnectLeased(Lease(), ARaiseExceptionIfDisconnected, AIgnoreBuffer);
 }
 
-bool TIdTCPConnection::ConnectedOn(const TLease& AHandler) {
-    CheckForDisconnectOn(AHandler, false, false);
+bool TIdTCPConnection::ConnectedLeased(const TLease& AHandler) {
+    CheckForDisconnectLeased(AHandler, false, false);
     return AHandler && AHandler->Handler->Connected();
 }
 
 bool TIdTCPConnection::Connected() {
-    return ConnectedOn(Lease());
+    return ConnectedLeased(Lease());
 }
 
 int32_t TIdTCPConnection::PollForDisconnect(bool ARaiseExceptionIfDisconnected) {
     return FillInputBuffer(ARaiseExceptionIfDisconnected, 1, false);
 }
 
-void TIdTCPConnection::DisconnectSocketOn(const TLease& AHandler, bool AClaimed) {
+void TIdTCPConnection::DisconnectSocketLeased(const TLease& AHandler, bool AClaimed) {
     if (!AHandler) {
         return;
     }
@@ -183,7 +183,7 @@ void TIdTCPConnection::DisconnectSocketOn(const TLease& AHandler, bool AClaimed)
 
 void TIdTCPConnection::DisconnectSocket() {
     FDisconnectedLocally = true;
-    DisconnectSocketOn(Lease());
+    DisconnectSocketLeased(Lease());
 }
 
 void TIdTCPConnection::Disconnect() {
@@ -205,8 +205,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
     // One lease for the whole call: the handler this read waits on stays alive, and the
     // read is judged by it even if a Disconnect drops it meanwhile.
     const TLease handler = Lease();
-    CheckForDisconnectOn(handler, ARaiseExceptionIfDisconnected, false);
-    if (!ConnectedOn(handler)) {
+    CheckForDisconnectLeased(handler, ARaiseExceptionIfDisconnected, false);
+    if (!ConnectedLeased(handler)) {
         if (ARaiseExceptionIfDisconnected) {
             throw EIdNotConnected();
         }
@@ -234,7 +234,7 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
             TIdStack* stack = ActiveStack();
             if (stack->CheckForSocketError(count, {Id::WSAESHUTDOWN, Id::WSAECONNABORTED})) {
                 count = 0;
-                DisconnectSocketOn(handler);
+                DisconnectSocketLeased(handler);
                 if (FInputBuffer->Size() == 0) {
                     stack->RaiseSocketError(stack->LastError());
                 }
@@ -264,11 +264,11 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
             }
             FInputBuffered.store(FInputBuffer->Size(), std::memory_order_relaxed);
         }
-        CheckForDisconnectOn(handler, ARaiseExceptionIfDisconnected, false);
+        CheckForDisconnectLeased(handler, ARaiseExceptionIfDisconnected, false);
         if (count != 0) {
             return count;
         }
-        if (!ConnectedOn(handler)) {
+        if (!ConnectedLeased(handler)) {
             // Closed here rather than by the peer while this read waited: the reader is
             // to stop, also when an unterminated rest is buffered, which after a peer
             // close would still be handed out.
@@ -422,8 +422,8 @@ void TIdTCPConnection::WriteBytes(const void* ABuffer, int32_t ACount, bool AWri
         return;
     }
     const TLease handler = Lease();
-    CheckForDisconnectOn(handler, true, true);
-    if (!ConnectedOn(handler)) {
+    CheckForDisconnectLeased(handler, true, true);
+    if (!ConnectedLeased(handler)) {
         throw EIdNotConnected();
     }
     TIdSimpleBuffer copy;
@@ -439,11 +439,11 @@ void TIdTCPConnection::WriteBytes(const void* ABuffer, int32_t ACount, bool AWri
         int32_t sent = handler->Handler->Send(copy.Memory() + offset, ACount - offset);
         TIdAntiFreezeBase::DoProcess(false, false);
         FClosedGracefully = (sent == 0);
-        CheckForDisconnectOn(handler, true, false);
+        CheckForDisconnectLeased(handler, true, false);
         // A send into a shut-down, aborted or reset connection closes it before raising.
         if (stack->CheckForSocketError(
                 sent, {Id::WSAESHUTDOWN, Id::WSAECONNABORTED, Id::WSAECONNRESET})) {
-            DisconnectSocketOn(handler);
+            DisconnectSocketLeased(handler);
             stack->RaiseSocketError(stack->LastError());
         }
         DoWork(wmWrite, sent);

@@ -122,10 +122,10 @@ private:
     // freed once the last lease is gone.
     void ReleaseIOHandler(bool AFree);
     // The operations against one leased handler (see Threads above).
-    bool CheckForDisconnectOn(const TLease& AHandler, bool ARaise, bool AIgnoreBuffer);
-    bool ConnectedOn(const TLease& AHandler);
+    bool CheckForDisconnectLeased(const TLease& AHandler, bool ARaise, bool AIgnoreBuffer);
+    bool ConnectedLeased(const TLease& AHandler);
     // AClaimed: the caller has already claimed the close of this connection.
-    void DisconnectSocketOn(const TLease& AHandler, bool AClaimed = false);
+    void DisconnectSocketLeased(const TLease& AHandler, bool AClaimed = false);
     std::string MaxLineExceeded(int32_t AMaxLineLength);
     // The next line when ReadLn can take it from the buffer at once: the terminator is LF, a
     // whole line is buffered and it is within the maximum. VLine views it without its line
