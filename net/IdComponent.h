@@ -59,6 +59,8 @@ public:
     virtual void BeginWork(TWorkMode AWorkMode, int32_t ASize = 0);
     virtual void DoWork(TWorkMode AWorkMode, int32_t ACount);
     virtual void EndWork(TWorkMode AWorkMode);
+    // True inside a work bracket of that direction, where DoWork reports anything at all.
+    bool WorkBracketOpen(TWorkMode AWorkMode) const { return FWorkInfos[AWorkMode].Level > 0; }
 
     // Raises OnStatus with the status's fixed text. Without an argument the text is
     // formatted with one empty string ("Resolving hostname ." for hsResolving).

@@ -90,6 +90,19 @@ std::string FetchToken(std::string& AText, const std::string& ADelim, bool ADele
     return result;
 }
 
+std::string Trim(std::string_view AText) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t first = 0;
+    size_t last = AText.size();
+    while (first < last && blank(AText[first])) {
+        ++first;
+    }
+    while (last > first && blank(AText[last - 1])) {
+        --last;
+    }
+    return std::string(AText.substr(first, last - first));
+}
+
 int32_t StrToInt(std::string_view text) {
     int32_t value = 0;
     if (!TryStrToInt(text, value)) {
