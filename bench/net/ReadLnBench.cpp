@@ -2,9 +2,10 @@
 // server through TIdTCPClient::ReadLn, next to a floor measured on the same data in the same
 // run: a plain loop of 32 KiB receives on a socket, counting lines with memchr. The goal is
 // ReadLn at half the floor or better, ReadLnInto at 0.6 or better in every round. The first
-// argument is the number of rounds (default 5); each round's ratios are printed as a spread. ReadLn is measured both ways a caller can take its
-// lines: a fresh string per line, and ReadLnInto one string kept for every line (as the IRC
-// reader keeps its last line), which leaves the per-line allocation out.
+// argument is the number of rounds (default 5); each round's ratios are printed as a spread. ReadLn
+// is measured both ways a caller can take its lines: a fresh string per line, and ReadLnInto one
+// string kept for every line (as the IRC reader keeps its last line), which leaves the per-line
+// allocation out.
 #include "IdException.h"
 #include "IdStack.h"
 #include "IdTCPClient.h"
