@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 #include <string_view>
+#include <strings.h>
 
 // The connection's reference to its I/O handler, shared with the calls that are inside it.
 // Whether the handler is freed is decided when the connection lets go of it.
@@ -133,7 +133,7 @@ void TIdTCPConnection::BytesRemoved(int32_t ACount) {
 }
 
 bool TIdTCPConnection::CheckForDisconnectLeased(const TLease& AHandler, bool ARaise,
-                                            bool AIgnoreBuffer) {
+                                                bool AIgnoreBuffer) {
     if (!AHandler) {
         return false; // without a handler the connection never counts as lost here
     }

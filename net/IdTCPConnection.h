@@ -151,8 +151,8 @@ private:
     // ending, VTaken is the count to remove with the ending.
     bool BufferedLine(const TLineRules& ARules, std::string_view& VLine, int32_t& VTaken) const;
     // ReadLn the general way: any terminator, waiting for more data as needed.
-    void ReadLnWaiting(std::string& VLine, const std::string& ATerminator,
-                       const TLineRules& ARules, int32_t ATimeout);
+    void ReadLnWaiting(std::string& VLine, const std::string& ATerminator, const TLineRules& ARules,
+                       int32_t ATimeout);
     void ConsumeLine(int32_t ACount);
     // One receipt into the input buffer, straight or through the intercept. Result as
     // FillInputBuffer's for one block.
