@@ -97,5 +97,5 @@ TEST_F(ReadableSlices, AnInfiniteWaitWithIdleZeroDoesNotSpin) {
     EXPECT_TRUE(FHandler.Readable(Id::TimeoutInfinite));
     const double cpu = ThreadCpuMs() - cpuStart;
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    EXPECT_LT(cpu, wall / 4) << cpu << " ms of CPU in " << wall << " ms";
+    EXPECT_LT(cpu, wall / 6) << cpu << " ms of CPU in " << wall << " ms";
 }
