@@ -63,11 +63,12 @@ public:
     virtual bool Connected();
     virtual void Disconnect();
     virtual void DisconnectSocket();
-    // Reads one numeric reply into LastReply, then CheckReply. A reply continues while its
-    // lines begin with the first line's code and "-"; it ends after the line with the code and
-    // a blank, or after any line shorter than that (four characters). One reply holds at most
-    // MaxReplyLines lines and MaxReplyBytes bytes: beyond that EIdReplyTooLong, with what was
-    // read in LastReply and the rest left unread.
+    // Reads one numeric reply into LastReply, then CheckReply. Blank lines are skipped. A first
+    // line whose fourth character is "-" begins a continued reply, which ends after the line
+    // that starts with the code and a blank (in any letter case) or after any line shorter
+    // than that (four characters). One reply holds at most MaxReplyLines lines and
+    // MaxReplyBytes bytes (each line's text and one for its ending, blank lines included):
+    // beyond that EIdReplyTooLong, with what was read in LastReply and the rest left unread.
     virtual int16_t ReadReply(const std::vector<int16_t>& AAllowed = {});
     // EIdProtocolReplyError with LastReply's code and text.
     [[noreturn]] virtual void RaiseReplyError();
