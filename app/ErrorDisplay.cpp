@@ -1,5 +1,7 @@
 #include "ErrorDisplay.h"
 
+#include "DisplayText.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -42,7 +44,9 @@ void TErrorDisplay::ShowCurrentException() {
     try {
         throw;
     } catch (const std::exception& e) {
-        ShowError(QString::fromLocal8Bit(e.what()));
+        // An error's text may carry bytes from the wire or a file name: decoded by the
+        // window's one rule, like every logged line.
+        ShowError(DisplayString(e.what()));
     } catch (...) {
         ShowError(QStringLiteral("Unknown error"));
     }

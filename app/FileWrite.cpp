@@ -1,7 +1,5 @@
 #include "FileWrite.h"
 
-#include <IdGlobal.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,7 +16,7 @@ std::string FullPath(const std::string& APath) {
 }
 
 template <class E> [[noreturn]] void Fail(const char* AWhat, const std::string& APath, int AErrno) {
-    throw E(Id::Format("%s \"%s\". %s", AWhat, FullPath(APath).c_str(), std::strerror(AErrno)));
+    throw E(std::string(AWhat) + " \"" + FullPath(APath) + "\". " + std::strerror(AErrno));
 }
 
 // Owns one descriptor, so every failure path closes it.
@@ -81,15 +79,18 @@ void WriteWholeFile(const std::string& APath, std::string_view ABytes) {
 }
 
 void WriteFlagByte(const std::string& APath) {
-    struct stat st;
-    const bool exists = ::stat(APath.c_str(), &st) == 0;
-    // Never O_TRUNC: the game may have created the file in between, and its other bytes stay.
-    TFd fd(OpenRetrying(APath.c_str(), exists ? O_RDWR : O_RDWR | O_CREAT));
+    // One open that creates the file when absent: the game may delete the file at any moment,
+    // and asking first whether it exists would leave a gap for that. Never O_TRUNC: the
+    // game may keep more bytes in the file, and they stay.
+    TFd fd(OpenRetrying(APath.c_str(), O_RDWR | O_CREAT));
     if (fd.Get() < 0) {
-        if (exists) {
-            Fail<EFOpenError>("Cannot open file", APath, errno);
+        const int error = errno;
+        struct stat st;
+        // Only the wording depends on this: a file that is there could not be opened.
+        if (::stat(APath.c_str(), &st) == 0) {
+            Fail<EFOpenError>("Cannot open file", APath, error);
         }
-        Fail<EFCreateError>("Cannot create file", APath, errno);
+        Fail<EFCreateError>("Cannot create file", APath, error);
     }
     WriteAllAt(fd, APath, std::string_view("\0", 1), 0);
 }

@@ -2,6 +2,7 @@
 
 #include "IdMainThreadQueue.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -22,6 +23,10 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase() {
 
 TIdAntiFreezeBase* TIdAntiFreezeBase::Registered() {
     return gAntiFreeze.load();
+}
+
+int32_t TIdAntiFreezeBase::IdleSlice() {
+    return std::max(MinIdleSlice, gAntiFreeze.load()->IdleTimeOut());
 }
 
 bool TIdAntiFreezeBase::ShouldUse() {

@@ -38,6 +38,12 @@ public:
     // The registered instance, or null.
     static TIdAntiFreezeBase* Registered();
 
+    // The slice a wait on the window's thread is cut into: the registered anti-freeze's idle
+    // time-out, but at least MinIdleSlice, so that an idle time-out of 0 or less cannot turn
+    // a wait into a spin (or a slicing that never shrinks the wait). Only when ShouldUse.
+    static constexpr int32_t MinIdleSlice = 1;
+    static int32_t IdleSlice();
+
 private:
     bool FActive = true;
     bool FApplicationHasPriority = true;

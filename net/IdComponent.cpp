@@ -3,28 +3,14 @@
 #include "IdStack.h"
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 
 namespace {
-
-// The stack lock guards the component count and the stack's creation and release. The stack
-// pointer itself is atomic so that threads using the stack (the reader) read it without the
-// lock; it only changes while no component, and so no user of the stack, exists.
-std::mutex gStackLock;
-int gComponentCount = 0;
-std::unique_ptr<TIdStack> gOwnedStack;
-std::atomic<TIdStack*> gActiveStack{nullptr};
 
 void Unlink(std::vector<TIdBaseComponent*>& list, TIdBaseComponent* component) {
     list.erase(std::remove(list.begin(), list.end(), component), list.end());
 }
 
 } // namespace
-
-TIdStack* ActiveStack() {
-    return gActiveStack.load();
-}
 
 TIdBaseComponent::TIdBaseComponent() = default;
 
@@ -71,30 +57,18 @@ void TIdBaseComponent::RemoveFreeNotification(TIdBaseComponent* AComponent) {
 void TIdBaseComponent::Notification(TIdBaseComponent*, TOperation) {}
 
 TIdComponent::TIdComponent() {
-    std::lock_guard lock(gStackLock);
-    if (gComponentCount == 0) {
-        // A stack that cannot be created leaves the count as it was, so the next
-        // component tries again.
-        gOwnedStack = StackClass()();
-        gActiveStack.store(gOwnedStack.get());
-    }
-    ++gComponentCount;
+    AcquireStack();
 }
 
 // Those holding a reference hear of the removal before the stack can go with the last
 // component, so a Notification override may still use ActiveStack.
 TIdComponent::~TIdComponent() {
     NotifyRemoval();
-    std::lock_guard lock(gStackLock);
-    if (--gComponentCount == 0) {
-        gActiveStack.store(nullptr);
-        gOwnedStack.reset();
-    }
+    ReleaseStack();
 }
 
 int TIdComponent::ComponentCount() {
-    std::lock_guard lock(gStackLock);
-    return gComponentCount;
+    return StackUsers();
 }
 
 void TIdComponent::BeginWork(TWorkMode AWorkMode, int32_t ASize) {

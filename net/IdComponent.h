@@ -1,5 +1,5 @@
 // The base of every network component: removal notification, status texts, work
-// brackets, and the shared lifetime of the socket stack.
+// brackets; every component keeps the socket stack alive (see ActiveStack in IdStack.h).
 #pragma once
 
 #include "IdEvents.h"
@@ -44,8 +44,8 @@ private:
 
 class TIdComponent : public TIdBaseComponent {
 public:
-    // The first component of the process creates the socket stack (ActiveStack); the last
-    // one destroyed frees it. Both happen under one process-wide lock.
+    // Each component is a user of the socket stack: the first of the process creates it
+    // (ActiveStack), the last one destroyed frees it (AcquireStack, ReleaseStack).
     TIdComponent();
     ~TIdComponent() override;
 
@@ -59,6 +59,8 @@ public:
     virtual void BeginWork(TWorkMode AWorkMode, int32_t ASize = 0);
     virtual void DoWork(TWorkMode AWorkMode, int32_t ACount);
     virtual void EndWork(TWorkMode AWorkMode);
+    // True inside a work bracket of that direction, where DoWork reports anything at all.
+    bool WorkBracketOpen(TWorkMode AWorkMode) const { return FWorkInfos[AWorkMode].Level > 0; }
 
     // Raises OnStatus with the status's fixed text. Without an argument the text is
     // formatted with one empty string ("Resolving hostname ." for hsResolving).

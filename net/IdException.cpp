@@ -13,6 +13,9 @@ EIdCanNotBindPortInRange::EIdCanNotBindPortInRange(int32_t min, int32_t max)
 EIdInvalidPortRange::EIdInvalidPortRange(int32_t min, int32_t max)
     : EIdSocketHandleError(Id::Format(Pattern, min, max)) {}
 
+EIdReplyTooLong::EIdReplyTooLong(int32_t maxLines, int32_t maxBytes)
+    : EIdTCPConnectionError(Id::Format(Pattern, maxLines, maxBytes)) {}
+
 EIdFileNotFound::EIdFileNotFound(const std::string& fileName)
     : EIdTCPConnectionError(Id::Format(Pattern, fileName.c_str())) {}
 

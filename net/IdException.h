@@ -113,6 +113,14 @@ ID_EXCEPTION_TEXT(EIdNotEnoughDataInBuffer, EIdTCPConnectionError, "Not enough d
 ID_EXCEPTION_TEXT(EIdNoDataToRead, EIdTCPConnectionError, "No data to read.");
 ID_EXCEPTION_TEXT(EIdNotConnected, EIdTCPConnectionError, "Not Connected");
 
+// A numeric reply longer than a connection reads as one (the reader's own limit, so that a
+// peer cannot make one reply take without bound).
+class EIdReplyTooLong : public EIdTCPConnectionError {
+public:
+    static constexpr const char* Pattern = "Reply longer than %d lines or %d bytes.";
+    EIdReplyTooLong(int32_t maxLines, int32_t maxBytes);
+};
+
 class EIdFileNotFound : public EIdTCPConnectionError {
 public:
     static constexpr const char* Pattern = "File \"%s\" not found";

@@ -1,10 +1,22 @@
 #include "IdGlobal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
 
 namespace Id {
+
+namespace {
+
+std::string UpperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+} // namespace
 
 std::string Format(const char* format, ...) {
     va_list args;
@@ -54,6 +66,41 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
     }
     value = static_cast<int32_t>(result);
     return true;
+}
+
+std::string FetchToken(std::string& AText, const std::string& ADelim, bool ADelete,
+                       bool ACaseSensitive) {
+    // An empty delimiter is never found, so a loop over FetchToken always ends.
+    size_t pos = std::string::npos;
+    if (!ADelim.empty()) {
+        pos = ACaseSensitive ? AText.find(ADelim) : UpperCase(AText).find(UpperCase(ADelim));
+    }
+    std::string result;
+    if (pos == std::string::npos) {
+        result = AText;
+        if (ADelete) {
+            AText.clear();
+        }
+    } else {
+        result = AText.substr(0, pos);
+        if (ADelete) {
+            AText.erase(0, pos + ADelim.size());
+        }
+    }
+    return result;
+}
+
+std::string Trim(std::string_view AText) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t first = 0;
+    size_t last = AText.size();
+    while (first < last && blank(AText[first])) {
+        ++first;
+    }
+    while (last > first && blank(AText[last - 1])) {
+        --last;
+    }
+    return std::string(AText.substr(first, last - first));
 }
 
 int32_t StrToInt(std::string_view text) {

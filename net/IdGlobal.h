@@ -22,4 +22,13 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // The same, raising std::invalid_argument when the text is not such a number.
 int32_t StrToInt(std::string_view text);
 
+// AText without the blanks and control characters (every byte up to the space) around it.
+std::string Trim(std::string_view AText);
+
+// Splits AText at the first ADelim: returns what stands before it and, when ADelete, leaves
+// what follows it in AText. Not found: returns all of AText and, when ADelete, empties it.
+// Without ACaseSensitive ASCII letters match either case.
+std::string FetchToken(std::string& AText, const std::string& ADelim = " ", bool ADelete = true,
+                       bool ACaseSensitive = true);
+
 } // namespace Id

@@ -4,6 +4,7 @@
 #include "IdConnectThread.h"
 #include "IdException.h"
 #include "IdGlobal.h"
+#include "IdSocketErrors.h"
 #include "IdStack.h"
 
 #include <algorithm>
@@ -96,8 +97,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t ATimeout) {
     try {
         int32_t step = ConnectPollStep;
         if (TIdAntiFreezeBase::ShouldUse()) {
-            // At least 1 ms, so an idle time-out of 0 cannot turn the wait into a spin.
-            step = std::max(1, std::min(step, TIdAntiFreezeBase::Registered()->IdleTimeOut()));
+            step = std::min(step, TIdAntiFreezeBase::IdleSlice());
         }
         const bool infinite = ATimeout == Id::TimeoutInfinite;
         int32_t remaining = infinite ? step + 1 : ATimeout;
@@ -144,12 +144,23 @@ int32_t TIdIOHandlerSocket::Recv(void* ABuf, int32_t ALen) {
     if (!Connected()) {
         throw EIdClosedSocket();
     }
-    return FBinding->Recv(ABuf, ALen, 0);
+    return ClosedMeanwhile(FBinding->Recv(ABuf, ALen, 0));
 }
 
 int32_t TIdIOHandlerSocket::Send(const void* ABuf, int32_t ALen) {
     if (!Connected()) {
         throw EIdClosedSocket();
     }
-    return FBinding->Send(ABuf, ALen, 0);
+    return ClosedMeanwhile(FBinding->Send(ABuf, ALen, 0));
+}
+
+// Another thread's Close between the check and the call leaves the binding without a socket,
+// and the call then fails as on a closed descriptor (10009). That is this side's close, not a
+// fault of the socket: it raises what a close raises.
+int32_t TIdIOHandlerSocket::ClosedMeanwhile(int32_t AResult) {
+    if (AResult == Id_SOCKET_ERROR && !FBinding->HandleAllocated() &&
+        ActiveStack()->LastSocketError() == Id::WSAEBADF) {
+        throw EIdClosedSocket();
+    }
+    return AResult;
 }

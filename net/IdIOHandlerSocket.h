@@ -31,7 +31,8 @@ public:
     // Creates the Binding, or resets an existing one (local side included).
     void Open() override;
     bool Readable(int32_t AMSec) override;
-    // Raise EIdClosedSocket ("Disconnected.") when not connected; otherwise the raw result.
+    // Raise EIdClosedSocket ("Disconnected.") when not connected, also when a Close on another
+    // thread comes between that check and the call; otherwise the raw result.
     int32_t Recv(void* ABuf, int32_t ALen) override;
     int32_t Send(const void* ABuf, int32_t ALen) override;
 
@@ -46,6 +47,7 @@ public:
 
 private:
     void ConnectWithTimeout(int32_t ATimeout);
+    int32_t ClosedMeanwhile(int32_t AResult);
 
     std::unique_ptr<TIdSocketHandle> FBinding;
     bool FUseNagle = true;

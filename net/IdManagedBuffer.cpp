@@ -30,6 +30,16 @@ void TIdManagedBuffer::RemoveUncommon(int32_t ACount) {
     RaiseEvent(OnBytesRemoved, this, ACount);
 }
 
+void TIdManagedBuffer::ConsumeUncommon(int32_t ACount) {
+    if (ACount > Size()) {
+        throw EIdNotEnoughDataInBuffer();
+    }
+    if (ACount > 0) { // all of it
+        SetSize(0);
+        FConsumedCount = 0;
+    }
+}
+
 void TIdManagedBuffer::Compact() {
     if (FConsumedCount <= 0) {
         return;

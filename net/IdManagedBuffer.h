@@ -30,6 +30,19 @@ public:
             RemoveUncommon(ACount);
         }
     }
+    // Remove for an owner that reports removals itself (the connection's line reader takes
+    // every line this way): no OnBytesRemoved, and emptying keeps the block, so the next
+    // receipt does not allocate it again.
+    void Consume(int32_t ACount) {
+        if (ACount > 0 && ACount < Size()) {
+            FConsumedCount += ACount;
+            if (FConsumedCount >= FPackThreshold) {
+                Compact();
+            }
+        } else {
+            ConsumeUncommon(ACount);
+        }
+    }
     // Moves the unconsumed bytes to the start of the block.
     void Compact();
 
@@ -40,6 +53,7 @@ public:
 private:
     // Remove for the counts the inline part leaves: none, all, or more than is buffered.
     void RemoveUncommon(int32_t ACount);
+    void ConsumeUncommon(int32_t ACount);
 
     int32_t FPackThreshold = 32768;
     int32_t FConsumedCount = 0;

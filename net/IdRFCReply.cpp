@@ -2,27 +2,6 @@
 
 #include "IdGlobal.h"
 
-namespace {
-
-// Blanks are spaces and control characters (a stray tab or CR around the code).
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(const std::string& text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && IsBlank(text[first])) {
-        ++first;
-    }
-    while (last > first && IsBlank(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
-} // namespace
-
 void TIdRFCReply::SetNumericCode(int32_t AValue) {
     FNumericCode = AValue;
     if (AValue > 0) {
@@ -58,7 +37,7 @@ void TIdRFCReply::ParseResponse(const std::vector<std::string>& ALines) {
     if (ALines.empty()) {
         return;
     }
-    std::string code = Trim(ALines.front().substr(0, 4));
+    std::string code = Id::Trim(ALines.front().substr(0, 4));
     if (code.size() == 4 && code[3] == '-') {
         code.resize(3);
     }

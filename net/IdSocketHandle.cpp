@@ -141,7 +141,9 @@ int32_t TIdSocketHandle::Connect(int32_t AFamily) {
         } catch (const EIdSocketError&) {
             // A peer that accepts and resets at once can be gone before this question
             // ("not connected"). The connect did succeed, to the address just dialled, which
-            // stays; the reset is reported by the first read or write like any other.
+            // stays; the reset is reported by the first read or write like any other. (A
+            // reset the kernel already reports from connect() fails the connect above, and
+            // the caller raises its mapped error, 10054, just as a read would.)
         }
     }
     return result;
@@ -151,27 +153,35 @@ bool TIdSocketHandle::Readable(int32_t AMSec) {
     if (!HandleAllocated()) {
         throw EIdConnClosedGracefully();
     }
+    if (!TIdAntiFreezeBase::ShouldUse()) {
+        return WaitReadable(AMSec);
+    }
     // With the anti-freeze hook the wait is cut into slices of its idle time-out, so the
-    // window's thread gets to process its messages between them.
-    if (TIdAntiFreezeBase::ShouldUse()) {
-        const int32_t idle = TIdAntiFreezeBase::Registered()->IdleTimeOut();
-        if (AMSec == Id::TimeoutInfinite) {
-            while (!Readable(idle)) {
-            }
+    // window's thread gets to process its messages between them. A loop, not a call per
+    // slice: the number of slices is the wait divided by the slice, without bound.
+    const int32_t slice = TIdAntiFreezeBase::IdleSlice();
+    for (;;) {
+        const bool last = AMSec != Id::TimeoutInfinite && AMSec <= slice;
+        if (WaitReadable(last ? AMSec : slice)) {
             return true;
         }
-        if (AMSec > idle) {
-            if (Readable(AMSec - idle)) {
-                return true;
-            }
-            AMSec = idle;
+        if (last) {
+            return false;
+        }
+        if (AMSec != Id::TimeoutInfinite) {
+            AMSec -= slice;
         }
     }
+}
+
+bool TIdSocketHandle::WaitReadable(int32_t AMSec) {
     auto socket = Acquire();
     if (!socket) {
-        throw EIdConnClosedGracefully(); // closed by another thread since the check above
+        throw EIdConnClosedGracefully(); // closed by another thread since the caller's check
     }
-    TIdSocketHandles readList{socket->Handle};
+    // One list per thread, kept: a wait per receipt allocates nothing once it has grown.
+    thread_local TIdSocketHandles readList;
+    readList.assign(1, socket->Handle);
     const bool result = Stack().Select(&readList, nullptr, nullptr, AMSec) == 1;
     // Let the socket go before the hook runs: what it processes may close this handle.
     socket.reset();

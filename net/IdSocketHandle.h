@@ -38,7 +38,8 @@ public:
 
     virtual void CloseSocket();
     // Connects Handle to PeerIP:PeerPort; unless that failed, refreshes the local and peer
-    // addresses from the socket. Returns the stack's raw result.
+    // addresses from the socket. Returns the stack's raw result: a peer that resets during
+    // the connect fails it (10054), one that resets just after is found by the first read.
     virtual int32_t Connect(int32_t AFamily = Id_PF_INET);
     // Datagram receive; fills PeerIP and PeerPort from the sender. Raw result.
     virtual int32_t RecvFrom(void* ABuffer, int32_t ALength, int32_t AFlags);
@@ -87,6 +88,8 @@ private:
     // last reference close it.
     void Release();
     bool TryBind();
+    // One wait for data of at most AMSec, then the anti-freeze's processing.
+    bool WaitReadable(int32_t AMSec);
 
     mutable std::mutex FLock; // guards FSocket
     std::shared_ptr<TSocket> FSocket;

@@ -3,11 +3,10 @@
 #include "IdException.h"
 #include "IdGlobal.h"
 #include "IdSocketErrors.h"
-#include "IdStackPosix.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
+#include <mutex>
 #include <strings.h>
 
 namespace {
@@ -17,13 +16,15 @@ namespace {
 thread_local int32_t tLastError = 0;
 
 std::atomic<bool> gStackStarted{false};
-std::atomic<TIdStackClass> gStackClass{&CreateStackPosix};
 
-std::string UpperCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
+// The stack lock guards the user count and the stack's creation and release. The stack
+// pointer itself is atomic so that threads using the stack (the reader) read it without the
+// lock; it only changes while no component, and so no user of the stack, exists.
+std::mutex gStackLock;
+int gStackUsers = 0;
+std::unique_ptr<TIdStack> gOwnedStack;
+std::atomic<TIdStack*> gActiveStack{nullptr};
+std::atomic<TIdStackClass> gStackClass{&CreatePlatformStack};
 
 } // namespace
 
@@ -63,7 +64,7 @@ TIdInAddr TIdStack::StringToAddress(const std::string& AText) {
     std::string rest = AText;
     TIdInAddr result{};
     for (uint8_t& byte : result) {
-        byte = static_cast<uint8_t>(Id::StrToInt(FetchToken(rest, ".")) & 0xFF);
+        byte = static_cast<uint8_t>(Id::StrToInt(Id::FetchToken(rest, ".")) & 0xFF);
     }
     return result;
 }
@@ -109,7 +110,7 @@ bool TIdStack::IsDottedAddress(const std::string& AText) {
     std::string rest = AText;
     std::string parts[4];
     for (int i = 0; i < 3; ++i) {
-        parts[i] = FetchToken(rest, ".");
+        parts[i] = Id::FetchToken(rest, ".");
     }
     parts[3] = rest;
     return std::all_of(std::begin(parts), std::end(parts), [](const std::string& part) {
@@ -122,28 +123,6 @@ int32_t TIdStack::LastError() const {
     return tLastError;
 }
 
-std::string FetchToken(std::string& AText, const std::string& ADelim, bool ADelete,
-                       bool ACaseSensitive) {
-    // An empty delimiter is never found, so a loop over FetchToken always ends.
-    size_t pos = std::string::npos;
-    if (!ADelim.empty()) {
-        pos = ACaseSensitive ? AText.find(ADelim) : UpperCase(AText).find(UpperCase(ADelim));
-    }
-    std::string result;
-    if (pos == std::string::npos) {
-        result = AText;
-        if (ADelete) {
-            AText.clear();
-        }
-    } else {
-        result = AText.substr(0, pos);
-        if (ADelete) {
-            AText.erase(0, pos + ADelim.size());
-        }
-    }
-    return result;
-}
-
 TIdStackClass StackClass() {
     return gStackClass.load();
 }
@@ -152,6 +131,30 @@ void SetStackClass(TIdStackClass AClass) {
     gStackClass.store(AClass);
 }
 
-std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
-    return std::make_unique<TIdSocketListPosix>();
+TIdStack* ActiveStack() {
+    return gActiveStack.load();
+}
+
+void AcquireStack() {
+    std::lock_guard lock(gStackLock);
+    if (gStackUsers == 0) {
+        // A stack that cannot be created leaves the count as it was, so the next user tries
+        // again.
+        gOwnedStack = StackClass()();
+        gActiveStack.store(gOwnedStack.get());
+    }
+    ++gStackUsers;
+}
+
+void ReleaseStack() {
+    std::lock_guard lock(gStackLock);
+    if (--gStackUsers == 0) {
+        gActiveStack.store(nullptr);
+        gOwnedStack.reset();
+    }
+}
+
+int StackUsers() {
+    std::lock_guard lock(gStackLock);
+    return gStackUsers;
 }

@@ -133,25 +133,27 @@ public:
     virtual void Remove(TIdStackSocketHandle AHandle) = 0;
     virtual int32_t Count() const = 0;
 
-    // The platform's implementation (TIdSocketListPosix).
+    // The platform's implementation (TIdSocketListPosix), defined by the platform's stack file.
     static std::unique_ptr<TIdSocketList> CreateSocketList();
 };
 
 // The most handles a select set (and so a Select list or a socket list) holds.
 inline constexpr int32_t Id_FD_SETSIZE = 64;
 
-// Splits AText at the first ADelim: returns what stands before it and, when ADelete, leaves
-// what follows it in AText. Not found: returns all of AText and, when ADelete, empties it.
-std::string FetchToken(std::string& AText, const std::string& ADelim = " ", bool ADelete = true,
-                       bool ACaseSensitive = true);
-
-// The process's one stack, or null while no TIdComponent exists.
+// The stack's lifetime. The process's one stack, ActiveStack, exists while it has users
+// (every TIdComponent is one): the first AcquireStack creates it with StackClass, the last
+// ReleaseStack frees it, both under one process-wide lock. Null while there is no user.
 TIdStack* ActiveStack();
+void AcquireStack();
+void ReleaseStack();
+int StackUsers();
 
-// Creates the stack instance for ActiveStack; TIdStackPosix's factory from process start.
+// Creates the stack instance for ActiveStack; CreatePlatformStack from process start.
 using TIdStackClass = std::unique_ptr<TIdStack> (*)();
 TIdStackClass StackClass();
 void SetStackClass(TIdStackClass AClass);
+// The platform's stack; the platform's stack file defines it (IdStackPosix.cpp here).
+std::unique_ptr<TIdStack> CreatePlatformStack();
 
 // True once a stack of this process has started the platform's socket library; never reset,
 // so a second stack after the first was freed does not start it again.

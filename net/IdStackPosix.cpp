@@ -14,6 +14,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <span>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -177,8 +178,12 @@ template <typename Call> auto RetryOnInterrupt(Call call) {
 
 } // namespace
 
-std::unique_ptr<TIdStack> CreateStackPosix() {
+std::unique_ptr<TIdStack> CreatePlatformStack() {
     return std::make_unique<TIdStackPosix>();
+}
+
+std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
+    return std::make_unique<TIdSocketListPosix>();
 }
 
 // There is no socket library to start on this platform; the flag keeps its meaning (a stack
@@ -469,7 +474,14 @@ int32_t TIdStackPosix::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWr
         {AWriteList, POLLOUT, POLLOUT | POLLHUP | POLLERR},
         {AExceptList, POLLPRI, POLLPRI | POLLERR},
     };
-    std::vector<pollfd> fds;
+    // On the stack: a wait per receipt on the reader's path allocates nothing. Each list
+    // holds at most Id_FD_SETSIZE handles, so three lists fit.
+    std::array<pollfd, 3 * Id_FD_SETSIZE> polled;
+    size_t polledCount = 0;
+    const auto find = [&](TIdStackSocketHandle handle) {
+        return std::find_if(polled.begin(), polled.begin() + long(polledCount),
+                            [&](const pollfd& p) { return p.fd == handle; });
+    };
     for (const Wanted& w : wanted) {
         if (w.List == nullptr) {
             continue;
@@ -478,15 +490,14 @@ int32_t TIdStackPosix::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWr
             throw EIdStackSetSizeExceeded();
         }
         for (const TIdStackSocketHandle handle : *w.List) {
-            auto it = std::find_if(fds.begin(), fds.end(),
-                                   [&](const pollfd& p) { return p.fd == handle; });
-            if (it == fds.end()) {
-                fds.push_back(pollfd{handle, 0, 0});
-                it = fds.end() - 1;
+            auto it = find(handle);
+            if (it == polled.begin() + long(polledCount)) {
+                polled[polledCount++] = pollfd{handle, 0, 0};
             }
             it->events = static_cast<short>(it->events | w.Events);
         }
     }
+    const std::span<pollfd> fds(polled.data(), polledCount);
     auto clearLists = [&] {
         for (const Wanted& w : wanted) {
             if (w.List != nullptr) {
@@ -520,7 +531,7 @@ int32_t TIdStackPosix::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWr
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMs = static_cast<int>(std::max<long long>(left, 0));
         }
-        rc = poll(fds.data(), fds.size(), waitMs);
+        rc = poll(fds.data(), nfds_t(fds.size()), waitMs);
         if (rc >= 0 || errno != EINTR) {
             break;
         }
@@ -534,22 +545,24 @@ int32_t TIdStackPosix::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWr
         }
     }
 
+    // Each list keeps its ready handles, in order and once each, in place.
     int32_t count = 0;
     for (const Wanted& w : wanted) {
         if (w.List == nullptr) {
             continue;
         }
-        TIdSocketHandles ready;
-        for (const TIdStackSocketHandle handle : *w.List) {
-            const auto it = std::find_if(fds.begin(), fds.end(),
-                                         [&](const pollfd& p) { return p.fd == handle; });
-            if ((it->revents & w.Ready) != 0 &&
-                std::find(ready.begin(), ready.end(), handle) == ready.end()) {
-                ready.push_back(handle);
+        TIdSocketHandles& list = *w.List;
+        size_t kept = 0;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const TIdStackSocketHandle handle = list[i];
+            if ((find(handle)->revents & w.Ready) != 0 &&
+                std::find(list.begin(), list.begin() + long(kept), handle) ==
+                    list.begin() + long(kept)) {
+                list[kept++] = handle;
             }
         }
-        count += static_cast<int32_t>(ready.size());
-        *w.List = std::move(ready);
+        list.resize(kept);
+        count += static_cast<int32_t>(kept);
     }
     return count;
 }

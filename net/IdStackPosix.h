@@ -62,9 +62,6 @@ public:
                        void* AOptVal, int32_t& VOptLen) override;
 };
 
-// The factory StackClass() holds from process start.
-std::unique_ptr<TIdStack> CreateStackPosix();
-
 // The fixed 64-handle socket list: a count and the handles, like the platform's select set.
 class TIdSocketListPosix : public TIdSocketList {
 public:

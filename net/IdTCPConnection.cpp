@@ -6,8 +6,10 @@
 #include "IdSocketErrors.h"
 #include "IdStack.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
 
 // The connection's reference to its I/O handler, shared with the calls that are inside it.
 // Whether the handler is freed is decided when the connection lets go of it.
@@ -121,13 +123,17 @@ void TIdTCPConnection::ResetConnection() {
     FDisconnectedLocally = false;
 }
 
+// Work is reported only inside a work bracket, so outside one (every ReadLn) the call that
+// would report it is skipped.
 void TIdTCPConnection::BytesRemoved(int32_t ACount) {
     FInputBuffered.store(FInputBuffer->Size(), std::memory_order_relaxed);
-    DoWork(wmRead, ACount);
+    if (WorkBracketOpen(wmRead)) {
+        DoWork(wmRead, ACount);
+    }
 }
 
-bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
-                                            bool AIgnoreBuffer) {
+bool TIdTCPConnection::CheckForDisconnectLeased(const TLease& AHandler, bool ARaise,
+                                                bool AIgnoreBuffer) {
     if (!AHandler) {
         return false; // without a handler the connection never counts as lost here
     }
@@ -136,7 +142,7 @@ bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
         disconnected = true;
         // Close a socket the peer has closed, and report it, once per connection.
         if (AHandler->Handler->Connected() && !FCloseClaimed.exchange(true)) {
-            DisconnectSocketOn(AHandler, true);
+            DisconnectSocketLeased(AHandler, true);
             DoStatus(hsDisconnected);
             DoDisconnected();
         }
@@ -152,23 +158,23 @@ bool TIdTCPConnection::CheckForDisconnectOn(const TLease& AHandler, bool ARaise,
 }
 
 void TIdTCPConnection::CheckForDisconnect(bool ARaiseExceptionIfDisconnected, bool AIgnoreBuffer) {
-    CheckForDisconnectOn(Lease(), ARaiseExceptionIfDisconnected, AIgnoreBuffer);
+    CheckForDisconnectLeased(Lease(), ARaiseExceptionIfDisconnected, AIgnoreBuffer);
 }
 
-bool TIdTCPConnection::ConnectedOn(const TLease& AHandler) {
-    CheckForDisconnectOn(AHandler, false, false);
+bool TIdTCPConnection::ConnectedLeased(const TLease& AHandler) {
+    CheckForDisconnectLeased(AHandler, false, false);
     return AHandler && AHandler->Handler->Connected();
 }
 
 bool TIdTCPConnection::Connected() {
-    return ConnectedOn(Lease());
+    return ConnectedLeased(Lease());
 }
 
 int32_t TIdTCPConnection::PollForDisconnect(bool ARaiseExceptionIfDisconnected) {
     return FillInputBuffer(ARaiseExceptionIfDisconnected, 1, false);
 }
 
-void TIdTCPConnection::DisconnectSocketOn(const TLease& AHandler, bool AClaimed) {
+void TIdTCPConnection::DisconnectSocketLeased(const TLease& AHandler, bool AClaimed) {
     if (!AHandler) {
         return;
     }
@@ -183,7 +189,7 @@ void TIdTCPConnection::DisconnectSocketOn(const TLease& AHandler, bool AClaimed)
 
 void TIdTCPConnection::DisconnectSocket() {
     FDisconnectedLocally = true;
-    DisconnectSocketOn(Lease());
+    DisconnectSocketLeased(Lease());
 }
 
 void TIdTCPConnection::Disconnect() {
@@ -205,8 +211,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
     // One lease for the whole call: the handler this read waits on stays alive, and the
     // read is judged by it even if a Disconnect drops it meanwhile.
     const TLease handler = Lease();
-    CheckForDisconnectOn(handler, ARaiseExceptionIfDisconnected, false);
-    if (!ConnectedOn(handler)) {
+    CheckForDisconnectLeased(handler, ARaiseExceptionIfDisconnected, false);
+    if (!ConnectedLeased(handler)) {
         if (ARaiseExceptionIfDisconnected) {
             throw EIdNotConnected();
         }
@@ -217,58 +223,13 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
             break;
         }
         TIdConnectionIntercept* intercept = FIntercept.load();
-        // Without an intercept to show the block to, it is received straight into the
-        // input buffer's free end, saving a copy of every byte.
-        const bool direct = intercept == nullptr;
-        int32_t count;
-        if (direct) {
-            count =
-                handler->Handler->Recv(FInputBuffer->AppendSpace(FRecvBufferSize), FRecvBufferSize);
-        } else {
-            FRecvBuffer->SetSize(FRecvBufferSize);
-            count = handler->Handler->Recv(FRecvBuffer->Memory(), FRecvBufferSize);
-        }
-        FClosedGracefully = (count == 0);
-        // A shut-down or aborted connection reads as ended while buffered data remains.
-        if (count != 0) {
-            TIdStack* stack = ActiveStack();
-            if (stack->CheckForSocketError(count, {Id::WSAESHUTDOWN, Id::WSAECONNABORTED})) {
-                count = 0;
-                DisconnectSocketOn(handler);
-                if (FInputBuffer->Size() == 0) {
-                    stack->RaiseSocketError(stack->LastError());
-                }
-            }
-        }
-        if (count > 0) {
-            char* block;
-            if (direct) {
-                block = FInputBuffer->AppendSpace(0);
-            } else {
-                FRecvBuffer->SetSize(count);
-                FRecvBuffer->SetPosition(0);
-                intercept->Receive(FRecvBuffer.get());
-                count = FRecvBuffer->Size();
-                block = FRecvBuffer->Memory();
-            }
-            if (FASCIIFilter) {
-                for (int32_t i = 0; i < count; ++i) {
-                    block[i] = char(block[i] & 0x7F);
-                }
-            }
-            if (direct) {
-                FInputBuffer->Appended(count);
-            } else {
-                FInputBuffer->Seek(0, soEnd);
-                FInputBuffer->Write(block, count);
-            }
-            FInputBuffered.store(FInputBuffer->Size(), std::memory_order_relaxed);
-        }
-        CheckForDisconnectOn(handler, ARaiseExceptionIfDisconnected, false);
+        const int32_t count =
+            intercept == nullptr ? ReceiveDirect(handler) : ReceiveThrough(handler, intercept);
+        CheckForDisconnectLeased(handler, ARaiseExceptionIfDisconnected, false);
         if (count != 0) {
             return count;
         }
-        if (!ConnectedOn(handler)) {
+        if (!ConnectedLeased(handler)) {
             // Closed here rather than by the peer while this read waited: the reader is
             // to stop, also when an unterminated rest is buffered, which after a peer
             // close would still be handed out.
@@ -284,6 +245,64 @@ int32_t TIdTCPConnection::FillInputBuffer(bool ARaiseExceptionIfDisconnected, in
     return -1;
 }
 
+// Without an intercept to show the block to, it is received straight into the input buffer's
+// free end, saving a copy of every byte.
+int32_t TIdTCPConnection::ReceiveDirect(const TLease& AHandler) {
+    char* block = FInputBuffer->AppendSpace(FRecvBufferSize);
+    const int32_t count = Received(AHandler, AHandler->Handler->Recv(block, FRecvBufferSize));
+    if (count > 0) {
+        FilterASCII(block, count);
+        FInputBuffer->Appended(count);
+        FInputBuffered.store(FInputBuffer->Size(), std::memory_order_relaxed);
+    }
+    return count;
+}
+
+// The intercept sees (and may change) each block before it enters the input buffer; what it
+// leaves is what counts as received.
+int32_t TIdTCPConnection::ReceiveThrough(const TLease& AHandler,
+                                         TIdConnectionIntercept* AIntercept) {
+    FRecvBuffer->SetSize(FRecvBufferSize);
+    int32_t count =
+        Received(AHandler, AHandler->Handler->Recv(FRecvBuffer->Memory(), FRecvBufferSize));
+    if (count > 0) {
+        FRecvBuffer->SetSize(count);
+        FRecvBuffer->SetPosition(0);
+        AIntercept->Receive(FRecvBuffer.get());
+        count = FRecvBuffer->Size();
+        FilterASCII(FRecvBuffer->Memory(), count);
+        FInputBuffer->Seek(0, soEnd);
+        FInputBuffer->Write(FRecvBuffer->Memory(), count);
+        FInputBuffered.store(FInputBuffer->Size(), std::memory_order_relaxed);
+    }
+    return count;
+}
+
+// A receive of 0 means the peer closed. A shut-down or aborted connection is closed here and
+// reads as ended (0) while buffered data remains; without any it raises its socket error.
+int32_t TIdTCPConnection::Received(const TLease& AHandler, int32_t ACount) {
+    FClosedGracefully = (ACount == 0);
+    if (ACount != 0) {
+        TIdStack* stack = ActiveStack();
+        if (stack->CheckForSocketError(ACount, {Id::WSAESHUTDOWN, Id::WSAECONNABORTED})) {
+            DisconnectSocketLeased(AHandler);
+            if (FInputBuffer->Size() == 0) {
+                stack->RaiseSocketError(stack->LastError());
+            }
+            return 0;
+        }
+    }
+    return ACount;
+}
+
+void TIdTCPConnection::FilterASCII(char* ABlock, int32_t ACount) const {
+    if (FASCIIFilter) {
+        for (int32_t i = 0; i < ACount; ++i) {
+            ABlock[i] = char(ABlock[i] & 0x7F);
+        }
+    }
+}
+
 std::string TIdTCPConnection::MaxLineExceeded(int32_t AMaxLineLength) {
     if (FMaxLineAction == maException) {
         throw EIdReadLnMaxLineLengthExceeded();
@@ -291,12 +310,32 @@ std::string TIdTCPConnection::MaxLineExceeded(int32_t AMaxLineLength) {
     return FInputBuffer->Extract(AMaxLineLength);
 }
 
+// The rules of a line, in one place for both ways ReadLn takes one, so that a fix to one way
+// cannot miss the other: the maximum length (-1 is the connection's MaxLineLength, 0 none),
+// when a length goes over it, and the line ending (only with the plain LF terminator is one
+// CR before it part of the ending).
+struct TIdTCPConnection::TLineRules {
+    int32_t Max;
+    bool PlainLF;
+    bool TooLong(int32_t ALength) const { return Max != 0 && ALength > Max; }
+    // The length of the line whose terminator was found at AFound.
+    int32_t Length(const char* AData, int32_t AFound) const {
+        return PlainLF && AFound > 0 && AData[AFound - 1] == '\r' ? AFound - 1 : AFound;
+    }
+};
+
+TIdTCPConnection::TLineRules TIdTCPConnection::LineRules(const std::string& ATerminator,
+                                                         int32_t AMaxLineLength) const {
+    return {AMaxLineLength == -1 ? FMaxLineLength : AMaxLineLength,
+            ATerminator.empty() || (ATerminator.size() == 1 && ATerminator[0] == '\n')};
+}
+
 // Most reads find an LF-terminated line already buffered (one receipt holds hundreds of IRC
 // lines): that case is taken with one search, no loop and no waiting. Anything else, including
 // a line over the maximum, goes through ReadLnWaiting, which searches again from the start.
-inline bool TIdTCPConnection::BufferedLine(const std::string& ATerminator, int32_t AMaxLineLength,
-                                           std::string_view& VLine, int32_t& VTaken) const {
-    if (!ATerminator.empty() && !(ATerminator.size() == 1 && ATerminator[0] == '\n')) {
+inline bool TIdTCPConnection::BufferedLine(const TLineRules& ARules, std::string_view& VLine,
+                                           int32_t& VTaken) const {
+    if (!ARules.PlainLF) {
         return false;
     }
     const int32_t size = FInputBuffer->Size();
@@ -309,53 +348,47 @@ inline bool TIdTCPConnection::BufferedLine(const std::string& ATerminator, int32
         return false;
     }
     const int32_t found = int32_t(static_cast<const char*>(at) - data);
-    if (AMaxLineLength == -1) {
-        AMaxLineLength = FMaxLineLength;
-    }
-    if (AMaxLineLength != 0 && found > AMaxLineLength) {
+    if (ARules.TooLong(found)) {
         return false;
     }
-    // One CR before the LF belongs to the line ending.
-    VLine =
-        std::string_view(data, size_t(found > 0 && data[found - 1] == '\r' ? found - 1 : found));
+    VLine = std::string_view(data, size_t(ARules.Length(data, found)));
     VTaken = found + 1;
     return true;
 }
 
 std::string TIdTCPConnection::ReadLn(const std::string& ATerminator, int32_t ATimeout,
                                      int32_t AMaxLineLength) {
+    const TLineRules rules = LineRules(ATerminator, AMaxLineLength);
     std::string_view buffered;
     int32_t taken = 0;
-    if (BufferedLine(ATerminator, AMaxLineLength, buffered, taken)) {
+    if (BufferedLine(rules, buffered, taken)) {
         std::string line(buffered); // constructed, not assigned: the cheapest fresh string
-        FInputBuffer->Remove(taken);
+        ConsumeLine(taken);
         return line;
     }
     std::string line;
-    ReadLnWaiting(line, ATerminator, ATimeout, AMaxLineLength);
+    ReadLnWaiting(line, ATerminator, rules, ATimeout);
     return line;
 }
 
 void TIdTCPConnection::ReadLnInto(std::string& VLine, const std::string& ATerminator,
                                   int32_t ATimeout, int32_t AMaxLineLength) {
+    const TLineRules rules = LineRules(ATerminator, AMaxLineLength);
     std::string_view buffered;
     int32_t taken = 0;
-    if (BufferedLine(ATerminator, AMaxLineLength, buffered, taken)) {
+    if (BufferedLine(rules, buffered, taken)) {
         // clear and append rather than assign: the same result within the kept capacity,
         // without assign's handling of a source inside the string itself.
         VLine.clear();
         VLine.append(buffered);
-        FInputBuffer->Remove(taken);
+        ConsumeLine(taken);
         return;
     }
-    ReadLnWaiting(VLine, ATerminator, ATimeout, AMaxLineLength);
+    ReadLnWaiting(VLine, ATerminator, rules, ATimeout);
 }
 
 void TIdTCPConnection::ReadLnWaiting(std::string& VLine, const std::string& ATerminator,
-                                     int32_t ATimeout, int32_t AMaxLineLength) {
-    if (AMaxLineLength == -1) {
-        AMaxLineLength = FMaxLineLength;
-    }
+                                     const TLineRules& ARules, int32_t ATimeout) {
     const std::string_view terminator =
         ATerminator.empty() ? std::string_view("\n", 1) : std::string_view(ATerminator);
     const int32_t terminatorLength = int32_t(terminator.size());
@@ -377,16 +410,13 @@ void TIdTCPConnection::ReadLnWaiting(std::string& VLine, const std::string& ATer
             }
             searched = size;
         }
-        if (found >= 0) {
-            if (AMaxLineLength != 0 && found > AMaxLineLength) {
-                VLine = MaxLineExceeded(AMaxLineLength);
-                return;
-            }
-            break;
-        }
-        if (AMaxLineLength != 0 && searched > AMaxLineLength) {
-            VLine = MaxLineExceeded(AMaxLineLength);
+        // A terminator found too far in, or none within the maximum.
+        if (ARules.TooLong(found >= 0 ? found : searched)) {
+            VLine = MaxLineExceeded(ARules.Max);
             return;
+        }
+        if (found >= 0) {
+            break;
         }
         CheckForDisconnect(true, true);
         // With an explicit time-out a wait without data (-1) just starts the next pass.
@@ -395,15 +425,78 @@ void TIdTCPConnection::ReadLnWaiting(std::string& VLine, const std::string& ATer
             return;
         }
     }
-    int32_t length = found;
-    // Only for the plain LF terminator is one CR before it part of the line ending.
-    if (terminator == "\n") {
-        if (length > 0 && FInputBuffer->Data()[length - 1] == '\r') {
-            --length;
+    VLine.assign(FInputBuffer->Data(), size_t(ARules.Length(FInputBuffer->Data(), found)));
+    ConsumeLine(found + terminatorLength);
+}
+
+// A line leaves the input buffer without what a general removal costs: an emptied buffer
+// keeps its block for the next receipt, and the removal is reported as every removal is.
+void TIdTCPConnection::ConsumeLine(int32_t ACount) {
+    FInputBuffer->Consume(ACount);
+    BytesRemoved(ACount);
+}
+
+int16_t TIdTCPConnection::CheckReply(int16_t AReplyCode, const std::vector<int16_t>& AAllowed) {
+    if (!AAllowed.empty() &&
+        std::find(AAllowed.begin(), AAllowed.end(), AReplyCode) == AAllowed.end()) {
+        RaiseReplyError();
+    }
+    return AReplyCode;
+}
+
+void TIdTCPConnection::RaiseReplyError() {
+    throw FLastReply->ReplyError();
+}
+
+std::string TIdTCPConnection::ReadNonBlankLine(int32_t AAttemptLimit) {
+    std::string line;
+    for (int32_t attempt = 0; line.empty() && attempt < AAttemptLimit; ++attempt) {
+        line = Id::Trim(ReadLn("\n", Id::TimeoutDefault, -1));
+    }
+    return line;
+}
+
+int16_t TIdTCPConnection::ReadReply(const std::vector<int16_t>& AAllowed) {
+    // The limits count every line read for the reply, blank ones too (with its line feed),
+    // so that neither many short lines nor many blank ones make a reply without end.
+    std::vector<std::string> lines;
+    int32_t bytes = 0;
+    const auto next = [&] {
+        std::string line;
+        do {
+            if (int32_t(lines.size()) >= MaxReplyLines) {
+                FLastReply->ParseResponse(lines);
+                throw EIdReplyTooLong(MaxReplyLines, MaxReplyBytes);
+            }
+            ReadLnInto(line);
+            bytes += int32_t(line.size()) + 1;
+            line = Id::Trim(line);
+            if (bytes > MaxReplyBytes) {
+                // The line that went over is read: it is kept with the others.
+                if (!line.empty()) {
+                    lines.push_back(std::move(line));
+                }
+                FLastReply->ParseResponse(lines);
+                throw EIdReplyTooLong(MaxReplyLines, MaxReplyBytes);
+            }
+        } while (line.empty());
+        lines.push_back(std::move(line));
+    };
+    next();
+    // Only a first line of at least four characters whose fourth is "-" continues; a later
+    // line shorter than the code and its separator ends the reply, whatever it holds.
+    if (lines.front().size() >= 4 && lines.front()[3] == '-') {
+        const std::string endMarker = lines.front().substr(0, 3) + " ";
+        for (;;) {
+            next();
+            const std::string& line = lines.back();
+            if (line.size() < 4 || strncasecmp(line.c_str(), endMarker.c_str(), 4) == 0) {
+                break;
+            }
         }
     }
-    VLine.assign(FInputBuffer->Data(), size_t(length));
-    FInputBuffer->Remove(found + terminatorLength);
+    FLastReply->ParseResponse(lines);
+    return CheckReply(int16_t(FLastReply->NumericCode()), AAllowed);
 }
 
 void TIdTCPConnection::Write(const std::string& AOut) {
@@ -422,8 +515,8 @@ void TIdTCPConnection::WriteBytes(const void* ABuffer, int32_t ACount, bool AWri
         return;
     }
     const TLease handler = Lease();
-    CheckForDisconnectOn(handler, true, true);
-    if (!ConnectedOn(handler)) {
+    CheckForDisconnectLeased(handler, true, true);
+    if (!ConnectedLeased(handler)) {
         throw EIdNotConnected();
     }
     TIdSimpleBuffer copy;
@@ -439,11 +532,11 @@ void TIdTCPConnection::WriteBytes(const void* ABuffer, int32_t ACount, bool AWri
         int32_t sent = handler->Handler->Send(copy.Memory() + offset, ACount - offset);
         TIdAntiFreezeBase::DoProcess(false, false);
         FClosedGracefully = (sent == 0);
-        CheckForDisconnectOn(handler, true, false);
+        CheckForDisconnectLeased(handler, true, false);
         // A send into a shut-down, aborted or reset connection closes it before raising.
         if (stack->CheckForSocketError(
                 sent, {Id::WSAESHUTDOWN, Id::WSAECONNABORTED, Id::WSAECONNRESET})) {
-            DisconnectSocketOn(handler);
+            DisconnectSocketLeased(handler);
             stack->RaiseSocketError(stack->LastError());
         }
         DoWork(wmWrite, sent);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TIdConnectionIntercept;
 
@@ -57,9 +58,20 @@ public:
     virtual void CheckForDisconnect(bool ARaiseExceptionIfDisconnected = true,
                                     bool AIgnoreBuffer = false);
     virtual int32_t PollForDisconnect(bool ARaiseExceptionIfDisconnected = true);
+    // AReplyCode unless AAllowed is not empty and lacks it: then RaiseReplyError.
+    virtual int16_t CheckReply(int16_t AReplyCode, const std::vector<int16_t>& AAllowed);
     virtual bool Connected();
     virtual void Disconnect();
     virtual void DisconnectSocket();
+    // Reads one numeric reply into LastReply, then CheckReply. Blank lines are skipped. A first
+    // line whose fourth character is "-" begins a continued reply, which ends after the line
+    // that starts with the code and a blank (in any letter case) or after any line shorter
+    // than that (four characters). One reply holds at most MaxReplyLines lines and
+    // MaxReplyBytes bytes (each line's text and one for its ending, blank lines included):
+    // beyond that EIdReplyTooLong, with what was read in LastReply and the rest left unread.
+    virtual int16_t ReadReply(const std::vector<int16_t>& AAllowed = {});
+    // EIdProtocolReplyError with LastReply's code and text.
+    [[noreturn]] virtual void RaiseReplyError();
     // Waits for data and appends one received block to the input buffer. Result: bytes
     // received, 0 when the connection ended, -1 on a time-out that raised nothing.
     virtual int32_t FillInputBuffer(bool ARaiseExceptionIfDisconnected = true,
@@ -82,6 +94,12 @@ public:
     // Waits for one block (with the default time-out) if connected, then returns and removes
     // everything buffered.
     std::string ReadAvailable();
+    // The next line with blanks and control characters trimmed off both ends that is not empty,
+    // trying at most AAttemptLimit lines; empty when none was.
+    std::string ReadNonBlankLine(int32_t AAttemptLimit);
+
+    static constexpr int32_t MaxReplyLines = 1000;
+    static constexpr int32_t MaxReplyBytes = 65536;
 
     bool ASCIIFilter() const { return FASCIIFilter; }
     void SetASCIIFilter(bool AValue) { FASCIIFilter = AValue; }
@@ -122,19 +140,27 @@ private:
     // freed once the last lease is gone.
     void ReleaseIOHandler(bool AFree);
     // The operations against one leased handler (see Threads above).
-    bool CheckForDisconnectOn(const TLease& AHandler, bool ARaise, bool AIgnoreBuffer);
-    bool ConnectedOn(const TLease& AHandler);
+    bool CheckForDisconnectLeased(const TLease& AHandler, bool ARaise, bool AIgnoreBuffer);
+    bool ConnectedLeased(const TLease& AHandler);
     // AClaimed: the caller has already claimed the close of this connection.
-    void DisconnectSocketOn(const TLease& AHandler, bool AClaimed = false);
+    void DisconnectSocketLeased(const TLease& AHandler, bool AClaimed = false);
     std::string MaxLineExceeded(int32_t AMaxLineLength);
+    struct TLineRules;
+    TLineRules LineRules(const std::string& ATerminator, int32_t AMaxLineLength) const;
     // The next line when ReadLn can take it from the buffer at once: the terminator is LF, a
     // whole line is buffered and it is within the maximum. VLine views it without its line
     // ending, VTaken is the count to remove with the ending.
-    bool BufferedLine(const std::string& ATerminator, int32_t AMaxLineLength,
-                      std::string_view& VLine, int32_t& VTaken) const;
+    bool BufferedLine(const TLineRules& ARules, std::string_view& VLine, int32_t& VTaken) const;
     // ReadLn the general way: any terminator, waiting for more data as needed.
-    void ReadLnWaiting(std::string& VLine, const std::string& ATerminator, int32_t ATimeout,
-                       int32_t AMaxLineLength);
+    void ReadLnWaiting(std::string& VLine, const std::string& ATerminator, const TLineRules& ARules,
+                       int32_t ATimeout);
+    void ConsumeLine(int32_t ACount);
+    // One receipt into the input buffer, straight or through the intercept. Result as
+    // FillInputBuffer's for one block.
+    int32_t ReceiveDirect(const TLease& AHandler);
+    int32_t ReceiveThrough(const TLease& AHandler, TIdConnectionIntercept* AIntercept);
+    int32_t Received(const TLease& AHandler, int32_t ACount);
+    void FilterASCII(char* ABlock, int32_t ACount) const;
     void BytesRemoved(int32_t ACount);
 
     bool FASCIIFilter = false;

@@ -86,8 +86,18 @@ TEST(TCPClientPeerClose, AResetGivesTheMappedSocketError) {
         server.Reset();
         TIdTCPClient client;
         ProbeStack::Active()->PeerGone = peerGone;
-        ConnectTo(client, server);
-        EXPECT_EQ(Raised<EIdSocketError>([&] { client.ReadLn(); }),
+        // With the peer address refused, the connect itself must succeed. Otherwise the kernel
+        // reports the reset from the first read, or now and then from connect() itself: both
+        // give the mapped error.
+        if (peerGone) {
+            ConnectTo(client, server);
+        }
+        EXPECT_EQ(Raised<EIdSocketError>([&] {
+                      if (!peerGone) {
+                          ConnectTo(client, server);
+                      }
+                      client.ReadLn();
+                  }),
                   "Socket Error # 10054\r\nConnection reset by peer.");
     }
 }
