@@ -11,13 +11,14 @@
 #pragma once
 
 #include "IdIRCCaseFold.h"
+#include "IdIRCNameIndex.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,7 +26,9 @@
 class TIdIRCNamedItem {
 private:
     template <typename> friend class TIdIRCNamedList;
+    friend class TIdIRCNameIndex;
     std::string FFoldedName;                 // the folded name the item is indexed under
+    size_t FHash = 0;                        // its hash, kept for unlinking
     int32_t FListPosition = -1;              // 0-based position in its list
     TIdIRCNamedItem* FNextSameKey = nullptr; // next item with FFoldedName, by position
 };
@@ -51,20 +54,20 @@ public:
     // The first item by position whose name folds like name, or null.
     T* Find(std::string_view name) const {
         IRCFoldName(name, FScratchKey);
-        const auto found = FIndex.find(FScratchKey);
-        return found == FIndex.end() ? nullptr : static_cast<T*>(found->second);
+        const size_t slot = FIndex.Find(FScratchKey, TIdIRCNameIndex::Hash(FScratchKey));
+        return slot == TIdIRCNameIndex::NoSlot ? nullptr : static_cast<T*>(FIndex.Head(slot));
     }
 
     // True when item is the first by position among those sharing its folded name.
     bool IsFirstOfItsName(const T* item) const {
-        const auto found = FIndex.find(item->FFoldedName);
-        return found != FIndex.end() && found->second == item;
+        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
+        return slot != TIdIRCNameIndex::NoSlot && FIndex.Head(slot) == item;
     }
 
     T* Append(std::unique_ptr<T> item, std::string_view name) {
         T* added = item.get();
         added->FListPosition = Count();
-        IRCFoldName(name, added->FFoldedName);
+        Fold(name, added);
         FItems.push_back(std::move(item));
         Link(added);
         return added;
@@ -73,7 +76,7 @@ public:
     // Re-indexes an item of this list under a new name.
     void Rename(T* item, std::string_view name) {
         Unlink(item);
-        IRCFoldName(name, item->FFoldedName);
+        Fold(name, item);
         Link(item);
     }
 
@@ -90,7 +93,7 @@ public:
     }
 
     void Clear() {
-        FIndex.clear();
+        FIndex.Clear();
         // Freed from the back, so that an item's destructor never sees a renumbering.
         while (!FItems.empty()) {
             FItems.pop_back();
@@ -98,36 +101,44 @@ public:
     }
 
 private:
+    static void Fold(std::string_view name, TIdIRCNamedItem* item) {
+        IRCFoldName(name, item->FFoldedName);
+        item->FHash = TIdIRCNameIndex::Hash(item->FFoldedName);
+    }
+
     void Link(TIdIRCNamedItem* item) {
-        auto [slot, inserted] = FIndex.try_emplace(item->FFoldedName, item);
-        if (inserted) {
-            item->FNextSameKey = nullptr;
+        item->FNextSameKey = nullptr;
+        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
+        if (slot == TIdIRCNameIndex::NoSlot) {
+            FIndex.Insert(item->FHash, item);
             return;
         }
-        TIdIRCNamedItem* head = slot->second;
+        TIdIRCNamedItem*& head = FIndex.Head(slot);
         if (item->FListPosition < head->FListPosition) {
             item->FNextSameKey = head;
-            slot->second = item;
+            head = item;
             return;
         }
-        while (head->FNextSameKey != nullptr &&
-               head->FNextSameKey->FListPosition < item->FListPosition) {
-            head = head->FNextSameKey;
+        TIdIRCNamedItem* before = head;
+        while (before->FNextSameKey != nullptr &&
+               before->FNextSameKey->FListPosition < item->FListPosition) {
+            before = before->FNextSameKey;
         }
-        item->FNextSameKey = head->FNextSameKey;
-        head->FNextSameKey = item;
+        item->FNextSameKey = before->FNextSameKey;
+        before->FNextSameKey = item;
     }
 
     void Unlink(TIdIRCNamedItem* item) {
-        const auto slot = FIndex.find(item->FFoldedName);
-        if (slot->second == item) {
+        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
+        TIdIRCNamedItem*& head = FIndex.Head(slot);
+        if (head == item) {
             if (item->FNextSameKey == nullptr) {
-                FIndex.erase(slot);
+                FIndex.Erase(slot);
             } else {
-                slot->second = item->FNextSameKey;
+                head = item->FNextSameKey;
             }
         } else {
-            TIdIRCNamedItem* before = slot->second;
+            TIdIRCNamedItem* before = head;
             while (before->FNextSameKey != item) {
                 before = before->FNextSameKey;
             }
@@ -137,6 +148,6 @@ private:
     }
 
     std::vector<std::unique_ptr<T>> FItems;
-    std::unordered_map<std::string, TIdIRCNamedItem*> FIndex;
+    TIdIRCNameIndex FIndex;
     mutable std::string FScratchKey; // Find folds into it: no allocation per lookup once warm
 };
