@@ -164,3 +164,34 @@ TEST_F(IRCConnect, DisconnectRaisesItsEventsInOrderAndSendsNothing) {
     EXPECT_TRUE(server.WaitForClientClose());
     EXPECT_EQ(server.Received(), "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n");
 }
+
+// The window's nick list asks about each listed user: the answer is that user's flags in the
+// tracked channels (any letter case), never something read off the client's own nick.
+TEST_F(IRCConnect, IsOpAndIsVoiceAnswerForTheNickAsked) {
+    Create();
+    irc->SetNick("@me+"); // what the old rule read: it must not make everyone an operator
+    TIdIRCChannel* first = irc->Channels().Add("#one");
+    for (const char* entry : {"@alice", "+bob", "@carol+", "dave"}) {
+        first->AddUser(entry, "");
+    }
+    irc->Channels().Add("#two")->AddUser("+alice", "");
+    struct Case {
+        const char* why;
+        const char* nick;
+        bool op;
+        bool voice;
+    };
+    const Case cases[] = {
+        {"an operator in one channel, voiced in another", "alice", true, true},
+        {"voiced only", "bob", false, true},
+        {"both in one entry", "carol", true, true},
+        {"a plain member", "dave", false, false},
+        {"letter case does not matter", "ALICE", true, true},
+        {"not a member anywhere, the client's own nick included", "@me+", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(irc->IsOp(c.nick), c.op);
+        EXPECT_EQ(irc->IsVoice(c.nick), c.voice);
+    }
+}
