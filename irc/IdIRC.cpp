@@ -93,10 +93,17 @@ void TIdIRC::WaitForReader() {
     StopReader();
     const std::shared_ptr<const std::atomic<bool>> ended = FReader->Ended;
     if (!ended->load()) {
+        // A reader blocked in a read ends when the socket closes. Disconnect has closed it,
+        // unless a handler raised before it got there (an OnDisconnect during destruction).
+        try {
+            DisconnectSocket();
+        } catch (...) {
+            // Only an intercept's failure to hear of the close can land here.
+        }
         // Failing rather than running its hand-off: its lines are no longer wanted, and this
         // may be called from inside that very hand-off (a handler that reconnects, or that
         // opens a nested event loop in which the window is closed), where running it could
-        // never finish. The socket is closed by now, so a reader in a read ends promptly.
+        // never finish.
         TIdMainThreadQueue::Instance().DiscardPendingUntil([ended] { return ended->load(); },
                                                            FReader->Owner);
     }

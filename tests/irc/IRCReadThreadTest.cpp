@@ -275,6 +275,15 @@ TEST_F(IRCReader, DestroyingWhileTheReaderIsBlockedInAHandOff) {
     }
 }
 
+// A handler that raises while the component is destroyed must not leave the reader blocked
+// on an open socket, with the destruction waiting for it.
+TEST_F(IRCReader, DestroyingWithAFailingDisconnectHandler) {
+    CreateAndConnect();
+    irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
+    TestSupport::Watchdog watchdog("destroying with a failing OnDisconnect");
+    irc.reset();
+}
+
 // Destruction right after the server closed, at whatever point the reader then is (reading
 // the rest, in a hand-off, ending): repeated to meet several of those points.
 TEST_F(IRCReader, DestroyingRightAfterAServerClose) {
