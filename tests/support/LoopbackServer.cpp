@@ -25,7 +25,11 @@ LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()) {
         while (FChanged.wait(lock, [this] { return FStop || !FScript.empty(); }), !FStop) {
             const auto [kind, bytes] = std::move(FScript.front());
             FScript.pop_front();
+            FBusy = true;
             lock.unlock(); // a large send blocks until the client has read it
+            if (kind == 'p') {
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(bytes)));
+            }
             for (size_t sent = 0; kind == 's' && sent < bytes.size();) {
                 const ssize_t n =
                     send(peer.Fd(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -42,6 +46,8 @@ LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()) {
                 FPeer = -1;
                 FClientClosed = true;
             }
+            FBusy = false;
+            FChanged.notify_all();
         }
         FPeer = -1;
     });
@@ -57,6 +63,26 @@ LoopbackServer::~LoopbackServer() {
     }
     FChanged.notify_all();
     FThread.join();
+}
+
+LoopbackServer& LoopbackServer::Send(std::string bytes, size_t chunk,
+                                     std::chrono::milliseconds pause) {
+    if (chunk == 0) {
+        chunk = std::max<size_t>(bytes.size(), 1);
+    }
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+        Queue('s', bytes.substr(at, chunk));
+        if (pause.count() > 0) {
+            Queue('p', std::to_string(pause.count()));
+        }
+    }
+    return *this;
+}
+
+bool LoopbackServer::WaitScriptDone() {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit,
+                             [this] { return FStop || (FScript.empty() && !FBusy); });
 }
 
 LoopbackServer& LoopbackServer::Queue(char kind, std::string bytes) {
@@ -99,6 +125,11 @@ bool LoopbackServer::ReadUntil(const std::function<bool()>& done) {
 
 bool LoopbackServer::WaitForReceived(const std::string& text) {
     return ReadUntil([&] { return FReceived.find(text) != std::string::npos; });
+}
+
+std::string LoopbackServer::Received() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FReceived;
 }
 
 bool LoopbackServer::WaitForClientClose() {

@@ -8,6 +8,7 @@
 
 #include "RawSocket.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,13 +26,18 @@ public:
     int Port() const { return FListener.LocalPort(); }
     static const char* Host() { return "127.0.0.1"; }
 
-    LoopbackServer& Send(std::string bytes) { return Queue('s', std::move(bytes)); }
+    // Sends in pieces of `chunk` bytes (0: one piece), with `pause` after each, so that the
+    // client meets them in separate receipts.
+    LoopbackServer& Send(std::string bytes, size_t chunk = 0,
+                         std::chrono::milliseconds pause = std::chrono::milliseconds(0));
     LoopbackServer& Close() { return Queue('c', {}); } // half-close: the client reads the end
     LoopbackServer& Reset() { return Queue('r', {}); } // SO_LINGER 0: the client sees a reset
 
     // Each wait gives up (false) after TestSupport::HangLimit.
     bool WaitForReceived(const std::string& text);
     bool WaitForClientClose();
+    std::string Received(); // what the waits have read of the client's bytes so far
+    bool WaitScriptDone();  // every queued step has been carried out
 
 private:
     LoopbackServer& Queue(char kind, std::string bytes);
@@ -44,6 +50,7 @@ private:
     int FPeer = -1; // the served connection, once accepted; -1 again after a reset
     std::string FReceived;
     bool FClientClosed = false;
+    bool FBusy = false; // a step taken off the script is being carried out
     bool FStop = false;
     std::thread FThread;
 };

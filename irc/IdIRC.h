@@ -1,0 +1,286 @@
+// The IRC client component: a TCP client that registers with an IRC server, sends the
+// protocol's outbound commands, and turns every line its reader thread receives into events.
+//
+// Threads. Everything here runs on the window's thread: the window's calls, the outbound
+// commands, Connect and Disconnect, and HandleReceivedLine with every event it raises (the
+// reader hands its lines over through the window's thread's queue, TIdMainThreadQueue). The
+// reader only reads the connection. The window's thread must be registered with that queue
+// (TIdMainThreadQueue::RegisterMainThread) and drain it (ProcessPending, after the queue's
+// wake-up) while the component is connected.
+#pragma once
+
+#include "IdIRCChannels.h"
+#include "IdIRCEvents.h"
+#include "IdIRCReplies.h"
+#include "IdIRCTokenizer.h"
+#include "IdIRCUsers.h"
+#include "IdTCPClient.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct TIdIRCReadLink;
+
+// The component error of the class library: what a socket failure during registration
+// becomes ("IRC Connect Failed").
+class EComponentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TIdIRCState { csDisconnecting, csDisconnected, csConnecting, csConnected, csLoggedIn };
+
+enum TIdIRCUserMode { umInvisible, umOperator, umServerNotices, umWallops };
+
+// A set of user modes, one bit each.
+class TIdIRCUserModes {
+public:
+    constexpr TIdIRCUserModes() = default;
+    constexpr TIdIRCUserModes(std::initializer_list<TIdIRCUserMode> AModes) {
+        for (TIdIRCUserMode mode : AModes) {
+            Include(mode);
+        }
+    }
+    constexpr bool Contains(TIdIRCUserMode AMode) const { return (FBits >> AMode) & 1u; }
+    constexpr void Include(TIdIRCUserMode AMode) { FBits = uint8_t(FBits | (1u << AMode)); }
+    constexpr void Exclude(TIdIRCUserMode AMode) { FBits = uint8_t(FBits & ~(1u << AMode)); }
+    constexpr bool Empty() const { return FBits == 0; }
+    constexpr bool operator==(const TIdIRCUserModes&) const = default;
+
+private:
+    uint8_t FBits = 0;
+};
+
+class TIdIRC : public TIdTCPClient {
+public:
+    TIdIRC();
+    // Disconnects (forced) if connected, and waits for the reader to have left the
+    // connection, running or discarding the hand-off it may be blocked in.
+    ~TIdIRC() override;
+
+    // --- Connection ---------------------------------------------------------------------
+
+    // Connects and registers: PASS (when a password is set), NICK, USER. ATimeout is not
+    // used; the TCP connect uses the default time-out. Errors of the TCP connect pass
+    // unchanged (State stays csConnecting); a socket error while registering becomes
+    // EComponentError "IRC Connect Failed" (State stays csConnected).
+    void Connect(int32_t ATimeout = Id::TimeoutDefault) override;
+    // Unless forced, only a logged-in client disconnects. Sends nothing; raises OnDisconnect,
+    // stops the reader (without waiting), closes the socket, and raises OnDisconnected
+    // (which the closing has raised once already).
+    void Disconnect(bool AForce);
+    void Disconnect() override { Disconnect(true); }
+
+    TIdIRCState State() const { return FState; }
+
+    // --- Outbound commands (the component's own file: IdIRCCommands.cpp) ----------------
+
+    // Writes the line with CR LF if connected, then raises OnSend; else raises OnError "Not
+    // connected to server." (or drops the line when OnError is unbound). CR, LF and NUL never
+    // reach the wire inside a line: see IdIRCLines::WireLines for what becomes of them.
+    void SendLine(const std::string& ALine);
+    // The text commands cut their text so that every line, as the server relays it with a
+    // full nick!user@host before it, stays within 512 bytes; each piece is a message of its
+    // own (CTCP framing included) and no UTF-8 sequence is split.
+    void Say(const std::string& ATarget, const std::string& AText);
+    void Notice(const std::string& ATarget, const std::string& AText);
+    void Action(const std::string& ATarget, const std::string& AText);
+    void CTCPQuery(const std::string& ATarget, const std::string& ACommand,
+                   const std::string& AParameters);
+    void CTCPReply(const std::string& ATarget, const std::string& ACommand,
+                   const std::string& AParameters);
+    void Join(const std::string& AChannel, const std::string& AKey = std::string());
+    void Mode(const std::string& ATarget, const std::string& AModes,
+              const std::string& AArguments = std::string());
+
+    // --- Inbound -------------------------------------------------------------------------
+
+    // One received line, on the window's thread (the reader's hand-off). Ignored while
+    // csDisconnected; an empty line is dropped; otherwise OnReceive, then DispatchLine.
+    void HandleReceivedLine(const std::string& ALine);
+    // The same for the reader, which hands its line over by swapping strings with LineBuffer:
+    // no copy, and both keep their capacity from line to line.
+    void HandleReceivedLine(std::string& VLine, bool ASwap);
+
+    // Whether the nick is a channel operator (has voice) in any channel the client tracks.
+    bool IsOp(std::string_view ANick) const;
+    bool IsVoice(std::string_view ANick) const;
+
+    // --- Published properties ------------------------------------------------------------
+
+    // While connected: the nick in use on the server. Writing it while connected sends NICK
+    // and changes nothing until the server confirms.
+    std::string Nick();
+    void SetNick(const std::string& AValue);
+    const std::string& AltNick() const { return FAltNick; }
+    void SetAltNick(const std::string& AValue) { FAltNick = AValue; }
+    const std::string& Username() const { return FUsername; }
+    void SetUsername(const std::string& AValue) { FUsername = AValue; }
+    const std::string& RealName() const { return FRealName; }
+    void SetRealName(const std::string& AValue) { FRealName = AValue; }
+    const std::string& Password() const { return FPassword; }
+    void SetPassword(const std::string& AValue) { FPassword = AValue; }
+    // Owned; assigning copies the four texts into it.
+    TIdIRCReplies& Replies() { return FReplies; }
+    void SetReplies(const TIdIRCReplies& AValue) { FReplies.Assign(AValue); }
+    // Ignored while connected.
+    TIdIRCUserModes UserMode() const { return FUserMode; }
+    void SetUserMode(TIdIRCUserModes AValue);
+
+    // --- Events, in their published order ------------------------------------------------
+
+    TIdIRCOnMessage OnMessage;
+    TIdIRCOnMessage OnNotice;
+    TIdIRCOnMessage OnAction;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TIdIRCOnJoin OnJoin;
+    TIdIRCOnJoined OnJoined;
+    TIdIRCOnPart OnPart;
+    TIdIRCOnParted OnParted;
+    TIdIRCOnKick OnKick;
+    TIdIRCOnKicked OnKicked;
+    TIdIRCOnNickChange OnNickChange;
+    TIdIRCOnNickChanged OnNickChanged;
+    TIdIRCOnTopic OnTopic;
+    TIdIRCOnQuit OnQuit;
+    TIdIRCOnNames OnNames;
+    TIdIRCOnInvite OnInvite;
+    TNotifyEvent OnPingPong;
+    TIdIRCOnError OnError;
+    TIdIRCOnAway OnAway;
+    TIdIRCOnAwayChange OnNowAway;
+    TIdIRCOnAwayChange OnUnAway;
+    TIdIRCOnWallops OnWallops;
+    TIdIRCOnSystem OnSystem;
+    TIdIRCOnRaw OnRaw;
+    TIdIRCOnOp OnOp;
+    TIdIRCOnOp OnDeop;
+    TIdIRCOnBan OnBan;
+    TIdIRCOnBan OnUnban;
+    TIdIRCOnOp OnVoice;
+    TIdIRCOnOp OnDevoice;
+    TIdIRCOnChannelMode OnChannelMode;
+    TIdIRCOnChannelModeChanged OnChannelModeChanged;
+    TIdIRCOnUserMode OnUserMode;
+    TNotifyEvent OnUserModeChanged;
+    TIdIRCOnInviting OnInviting;
+    TIdIRCOnKill OnKill;
+    TIdIRCOnUnknownCommand OnUnknownCommand;
+    TIdIRCOnCTCPQuery OnCTCPQuery;
+    TIdIRCOnCTCPReply OnCTCPReply;
+    TNotifyEvent OnStateChange;
+    TIdIRCOnSend OnSend;
+    TIdIRCOnSend OnReceive;
+    TIdIRCOnNicksInUse OnNicksInUse;
+    TIdIRCOnSocketError OnSocketError;
+    TIdIRCOnNoTopic OnNoTopic;
+    TIdIRCOnDCCChat OnDCCChat;
+    TIdIRCOnDCCSend OnDCCSend;
+    TIdIRCOnDCCResume OnDCCResume;
+    TIdIRCOnDCCAccept OnDCCAccept;
+    TIdIRCOnLinks OnLinks;
+    TIdIRCOnList OnList;
+    TIdIRCOnChannelUpdate OnChannelUpdate;
+
+    // --- Fields the dispatcher and the window read --------------------------------------
+
+    const std::string& CurrentNick() const { return FCurrentNick; }
+    const std::string& ServerName() const { return FServerName; }
+    TIdIRCUsers& Users() { return FUsers; }
+    TIdIRCChannels& Channels() { return FChannels; }
+    // The client's own entry in Users; null while not connected.
+    TIdIRCUser* User() const { return FUser; }
+
+    // The current line, as the tokenizer left it.
+    const std::string& LineBuffer() const { return FLineBuffer; }
+    const std::string& SenderNick() const { return FLine.SenderNick; }
+    const std::string& SenderAddress() const { return FLine.SenderAddress; }
+    const std::string& Command() const { return FLine.Command; }
+    const std::string& Content() const { return FLine.Content; }
+    // Slot 0 the prefix, 1 the command, 2 to 29 the parameters.
+    const std::string& Tokens(size_t AIndex) const { return FLine.Tokens.at(AIndex); }
+
+    // Whether the last reader has ended, and the message of what ended it (a server close,
+    // a line too long, a handler's exception, a disconnect): for tests and diagnostics. An
+    // ended reader is not a fault; nothing is reported.
+    bool ReadThreadEnded() const;
+    std::string ReadThreadEndedWith() const;
+
+protected:
+    void SetState(TIdIRCState AValue);
+    void SetServerName(const std::string& AValue) { FServerName = AValue; }
+
+    // Tokenizes the line in LineBuffer into the fields above and hands it on: OnRaw (whose
+    // handler may suppress the rest), then DispatchCommand, then OnUnknownCommand for a line
+    // nothing handled.
+    void DispatchLine();
+    // The one place where named commands and numeric replies are handled; true when the
+    // line was. Nothing is handled yet.
+    bool DispatchCommand(TIdIRCUser* AUser);
+
+private:
+    // Lets the line handling notice that an event handler destroyed the component (the
+    // window closed from a nested event loop inside a handler): each handling holds the
+    // record, and the destructor leaves it to the last holder. Window's thread only.
+    struct TLife {
+        bool Alive = true;
+        int Holders = 0;
+    };
+    class TLifeGuard {
+    public:
+        explicit TLifeGuard(TLife* ALife) : FLife(ALife) { ++FLife->Holders; }
+        ~TLifeGuard() {
+            if (--FLife->Holders == 0 && !FLife->Alive) {
+                delete FLife;
+            }
+        }
+        TLifeGuard(const TLifeGuard&) = delete;
+        TLifeGuard& operator=(const TLifeGuard&) = delete;
+        bool Alive() const { return FLife->Alive; }
+
+    private:
+        TLife* FLife;
+    };
+
+    // The text commands' common path: ATarget, then AText cut into pieces that fit, each sent
+    // as APrefix + piece + ASuffix.
+    void SendText(const std::string& ACommand, const std::string& ATarget,
+                  const std::string& AFrameStart, const std::string& AText,
+                  const std::string& AFrameEnd);
+    void WriteWireLine(const std::string& ALine);
+    // Disconnect's part: asks the reader to end and stops taking its lines. Does not wait.
+    void StopReader();
+    // Makes sure the last reader has left the connection: stops it and waits for its end,
+    // failing (not running) any hand-off it is blocked in.
+    void WaitForReader();
+
+    TLife* FLife = new TLife;
+
+    std::string FNick = "Nick";
+    std::string FAltNick = "OtherNick";
+    std::string FUsername = "username";
+    std::string FRealName = "Real name";
+    std::string FPassword;
+    TIdIRCReplies FReplies;
+    TIdIRCUserModes FUserMode;
+
+    TIdIRCState FState = csDisconnected;
+    std::string FCurrentNick;
+    std::string FServerName;
+    TIdIRCUsers FUsers; // before FChannels, which count members in it
+    TIdIRCChannels FChannels;
+    TIdIRCUser* FUser = nullptr;
+    // Counts the connects that emptied the registry: a line's handling that spans one (a
+    // handler reconnected) must not release what the registry no longer holds.
+    uint32_t FRegistryGeneration = 0;
+    std::shared_ptr<TIdIRCReadLink> FReader; // the last reader started
+
+    // The received line: the tokenizer reads it without changing it, so it is the copy that
+    // OnReceive is given as well.
+    std::string FLineBuffer;
+    TIdIRCLineTokens FLine;
+};

@@ -1,0 +1,46 @@
+// Splitting one received server line into its sender, command and parameters.
+//
+// Grammar, as this client reads it (the line arrives without its CR LF):
+//
+//     line    = [ ":" prefix " " ] command [ " " params ]
+//     prefix  = nick "!" user-and-host  |  server-name
+//     params  = *( middle " " ) [ middle | ":" trailing ]
+//
+// Tolerance rules, each deliberate:
+//   - Only the blank separates. Tabs and other white space are ordinary characters, because
+//     the server's reading of the line is the one that counts and it splits at blanks alone.
+//   - Every blank separates: two blanks in a row give an empty parameter between them, a line
+//     that starts with a blank has an empty command. One blank at the end adds no parameter.
+//   - ":" opens the trailing parameter only at the start of a parameter; "a:b" is one word.
+//   - A line that starts with ":" but has no blank has an empty prefix, and the whole line,
+//     colon included, is the command: nothing is thrown away that a handler might show.
+//   - After the prefix, after the command and after each parameter, what remains is cut to
+//     its first 512 characters (the protocol's line limit), so a flood of a line costs at
+//     most 512 characters per slot; the sender's address after "!" is cut the same way.
+//   - Slots: 0 the prefix without ":", 1 the command, 2 to 29 the parameters; every slot not
+//     filled is emptied, so nothing of an earlier line survives.
+//   - More than 28 parameters (IRC itself sends at most 15): the last slot takes the rest of
+//     the parameters as they stand, blanks included, as if it were the trailing one. That
+//     never writes past the slots, and a malformed line loses none of its text; dropping the
+//     extra words would hide them from every handler.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+constexpr size_t TokenCount = 30;
+constexpr size_t IRCLineCut = 512;
+
+struct TIdIRCLineTokens {
+    std::string SenderNick;    // before the first "!" of the prefix; empty without one
+    std::string SenderAddress; // after that "!", or the whole prefix when it has none
+    std::string Command;       // as received, no case change
+    std::string Content;       // everything after the command and its blank, unsplit
+    std::array<std::string, TokenCount> Tokens;
+};
+
+// Overwrites every field and slot of out. Assigns into the existing strings, so once they
+// have grown to the usual line size a line costs no allocation.
+void TokenizeIRCLine(std::string_view ALine, TIdIRCLineTokens& out);
