@@ -106,7 +106,7 @@ double Component(const std::string& data) {
     irc.OnRaw = [&counted](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
         ++counted;
     };
-    server.WaitFor(":Real name\r\n").Send(data);
+    server.Send(data); // goes out once the client is accepted
     const auto start = Clock::now();
     irc.Connect();
     queue.ProcessPendingUntil([&] { return counted >= kLines; }, 120000);
