@@ -78,6 +78,10 @@ TEST_F(IRCConnect, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
     ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
     EXPECT_EQ(later.Received(),
               "NICK alice\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
+    // A derived class's part goes before the component's destructor stops the reader, which
+    // may still be calling the connection's virtuals: let the reader end first.
+    later.Close();
+    ASSERT_TRUE(Pump([&] { return client.ReadThreadEnded(); }));
 }
 
 // Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
