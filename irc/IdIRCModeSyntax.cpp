@@ -104,8 +104,8 @@ std::string_view TIdIRCModeSyntax::NickOfNamesEntry(std::string_view AEntry,
     return AEntry.substr(at);
 }
 
-std::vector<TIdIRCModeChange> WalkModes(const TIdIRCModeSyntax& ASyntax, std::string_view AModes,
-                                        std::span<const std::string> AParameters) {
+std::vector<TIdIRCModeChange>
+TIdIRCModeSyntax::Walk(std::string_view AModes, std::span<const std::string> AParameters) const {
     std::vector<TIdIRCModeChange> changes;
     bool set = true;
     size_t next = 0;
@@ -114,8 +114,8 @@ std::vector<TIdIRCModeChange> WalkModes(const TIdIRCModeSyntax& ASyntax, std::st
             set = letter == '+';
             continue;
         }
-        TIdIRCModeChange change{set, letter, ASyntax.ClassOf(letter), false, {}};
-        if (ASyntax.TakesParameter(letter, set)) {
+        TIdIRCModeChange change{set, letter, ClassOf(letter), false, {}};
+        if (TakesParameter(letter, set)) {
             if (next < AParameters.size()) {
                 change.Parameter = AParameters[next++];
             }

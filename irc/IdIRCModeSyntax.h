@@ -24,6 +24,19 @@ enum TIdIRCModeClass {
     mcSetParam,    // group C: when set only
 };
 
+// One letter of a mode change with its sign and, for a letter that takes a parameter here,
+// the parameter.
+struct TIdIRCModeChange {
+    bool Set;
+    char Letter;
+    TIdIRCModeClass Class;
+    // The letter takes a parameter but none was left, or the one left was empty. The walk
+    // never reads past the last parameter; the caller decides what such a change does (an op
+    // without a nick must not fall on whoever has the empty nick).
+    bool MissingParameter = false;
+    std::string Parameter;
+};
+
 class TIdIRCModeSyntax {
 public:
     TIdIRCModeSyntax() { Reset(); }
@@ -47,26 +60,13 @@ public:
     // the modes of the symbols found are appended to AModes when it is given.
     std::string_view NickOfNamesEntry(std::string_view AEntry, std::string* AModes = nullptr) const;
 
+    // Walks AModes ("+ov-b"; the sign starts as "+") and hands each letter that takes a
+    // parameter the next of AParameters, in order. Parameters left over are ignored.
+    std::vector<TIdIRCModeChange> Walk(std::string_view AModes,
+                                       std::span<const std::string> AParameters) const;
+
 private:
     std::array<uint8_t, 128> FClass{}; // by ASCII letter; prefix modes are kept apart
     std::string FPrefixModes;
     std::string FPrefixSymbols;
 };
-
-// One letter of a mode change with its sign and, for a letter that takes a parameter here,
-// the parameter.
-struct TIdIRCModeChange {
-    bool Set;
-    char Letter;
-    TIdIRCModeClass Class;
-    // The letter takes a parameter but none was left, or the one left was empty. The walk
-    // never reads past the last parameter; the caller decides what such a change does (an op
-    // without a nick must not fall on whoever has the empty nick).
-    bool MissingParameter = false;
-    std::string Parameter;
-};
-
-// Walks AModes ("+ov-b"; the sign starts as "+") and hands each letter that takes a parameter
-// the next of AParameters, in order. Parameters left over are ignored.
-std::vector<TIdIRCModeChange> WalkModes(const TIdIRCModeSyntax& ASyntax, std::string_view AModes,
-                                        std::span<const std::string> AParameters);

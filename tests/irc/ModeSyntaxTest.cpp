@@ -28,7 +28,7 @@ TIdIRCModeSyntax Ngircd() {
 std::string Walk(const TIdIRCModeSyntax& ASyntax, const std::string& AModes,
                  const std::vector<std::string>& AParameters) {
     std::string text;
-    for (const TIdIRCModeChange& change : WalkModes(ASyntax, AModes, AParameters)) {
+    for (const TIdIRCModeChange& change : ASyntax.Walk(AModes, AParameters)) {
         text += text.empty() ? "" : " ";
         text += change.Set ? '+' : '-';
         text += change.Letter;
