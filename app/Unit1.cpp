@@ -1,19 +1,29 @@
 #include "Unit1.h"
 
 #include "AutoSize.h"
+#include "CommandPoller.h"
 #include "ErrorDisplay.h"
 #include "SortedListBox.h"
 #include "WindowLayout.h"
 
+#include <IdIRC.h>
+#include <IdMainThreadQueue.h>
+
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <type_traits>
+#include <vector>
 
 TForm1* Form1 = nullptr;
 
@@ -36,6 +46,18 @@ template <class W> W* PlaceWithText(QWidget* AParent, const TControlLayout& ALay
     return widget;
 }
 
+// An event handler of the window as the component calls it: whatever it throws is shown from
+// the event loop afterwards, and never reaches the component, whose reader would end on it.
+template <class... A> auto Shielded(TForm1* AForm, void (TForm1::*AHandler)(A...)) {
+    return [AForm, AHandler](A... AArgs) {
+        try {
+            (AForm->*AHandler)(AArgs...);
+        } catch (...) {
+            TErrorDisplay::ShowCurrentExceptionLater(AForm);
+        }
+    };
+}
+
 } // namespace
 
 // The sink is bound to the log view once the controls exist.
@@ -56,18 +78,34 @@ TForm1::TForm1(QWidget* AParent) : QWidget(AParent), FSink(nullptr) {
     CreateControls();
     FSink = TLogSink(RichEdit1);
     TErrorDisplay::SetParent(this);
+    // One window is one run of the program: the poller starts from its first tick.
+    ResetCommandPoller();
 
     connect(Button_clrlogs, &QPushButton::clicked, this,
             Guarded([this] { Button_clrlogsClick(); }));
+    connect(Button_connect, &QPushButton::clicked, this,
+            Guarded([this] { Button_connectClick(); }));
+    connect(Button_join, &QPushButton::clicked, this, Guarded([this] { Button_joinClick(); }));
+    Edit1->installEventFilter(this);
 
-    // Ticks from the start, in every layout; the game command poller hooks in here.
+    CreateIRCbot();
+
+    // Ticks from the start, in every layout: the game's commands are served before and
+    // without a connection.
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(Timer1Interval);
+    connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
     Timer1->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The component's own disconnect raises its state change while the pointer is being
+    // reset; the window has nothing to show for it any more.
+    IRCbot->OnStateChange = nullptr;
+    IRCbot.reset(); // waits for the reader, so nothing calls the wake-up below for it again
+    TIdMainThreadQueue::Instance().SetWakeUp(nullptr);
+}
 
 void TForm1::CreateControls() {
     // Created in declaration order, which is also the keyboard focus order.
@@ -105,13 +143,125 @@ void TForm1::CreateControls() {
     Memo1->setPlainText(QString::fromLatin1(Memo1Text));
     Memo1->setReadOnly(true);
     Memo1->setFrameShape(QFrame::NoFrame);
-    // Kept as needed rather than none: a stand-in font taller than the design's would
-    // otherwise hide the notice's last lines for good.
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Flat, in the window's own background colour, so it reads as a notice, not an input.
     QPalette palette = Memo1->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     Memo1->setPalette(palette);
+    FitMemo1();
+
+    // Tab leaves the text views instead of typing a tab into them, so the keyboard reaches
+    // every control.
+    for (QPlainTextEdit* view : {RichEdit1, RichEdit3, Memo1}) {
+        view->setTabChangesFocus(true);
+    }
+    // Qt paints later siblings over earlier ones. Labels go to the bottom, so a label never
+    // hides a field or a view it overlaps (Label5 lies inside the chat layout's log, and a
+    // caption grown for a stand-in font may reach into its field).
+    for (QLabel* label : {Label1, Label2, Label3, Label4, Label5}) {
+        label->lower();
+    }
+}
+
+// The warning's designed lines each fit one row of the designed box in the design's font,
+// but the box is a few rows too short for all fourteen, and a scroll bar taking its width
+// wraps the longest ones. So the box keeps its width, drops the scroll bar, and grows
+// downwards by whole rows, as far as the status line, until every row is in view.
+void TForm1::FitMemo1() {
+    const qreal margin = Memo1->document()->documentMargin();
+    const qreal width = Memo1->contentsRect().width() - 2 * margin;
+    qreal height = 2 * margin;
+    std::vector<qreal> rows;
+    for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next()) {
+        QTextLayout layout(block.text(), Memo1->font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            rows.push_back(line.height());
+        }
+        layout.endLayout();
+    }
+    const int limit = Control("Label1").Top - 4 - Memo1->y();
+    for (qreal row : rows) {
+        if (height + row > limit) {
+            // Not all of it fits: whole rows only, and the scroll bar for the rest.
+            Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+            break;
+        }
+        height += row;
+    }
+    if (Memo1->verticalScrollBarPolicy() != Qt::ScrollBarAsNeeded) {
+        Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    const int frame = Memo1->height() - Memo1->contentsRect().height();
+    Memo1->resize(Memo1->width(), std::max(Memo1->height(), int(std::ceil(height)) + frame));
+}
+
+void TForm1::CreateIRCbot() {
+    IRCbot = std::make_unique<TIdIRC>();
+    TIdIRC& bot = *IRCbot;
+    bot.SetMaxLineAction(maException);
+    bot.SetReadTimeout(0);
+    bot.SetHost("irc.quakenet.org"); // replaced from ed_serv before every connect
+    bot.SetNick("Rivozuzove");
+    bot.SetAltNick("Rivozuzove_");
+    bot.SetUsername("Rivozuzove");
+    bot.SetRealName("Rivozuzove");
+    bot.Replies().SetVersion("Vozorur2.3");
+    bot.Replies().SetClientInfo("Vozorur2.3");
+    bot.SetUserMode({});
+
+    bot.OnMessage = Shielded(this, &TForm1::IRCbotMessage);
+    bot.OnNotice = Shielded(this, &TForm1::IRCbotNotice);
+    bot.OnAction = Shielded(this, &TForm1::IRCbotAction);
+    bot.OnConnect = Shielded(this, &TForm1::IRCbotConnect);
+    bot.OnJoin = Shielded(this, &TForm1::IRCbotJoin);
+    bot.OnPart = Shielded(this, &TForm1::IRCbotPart);
+    bot.OnParted = Shielded(this, &TForm1::IRCbotParted);
+    bot.OnKick = Shielded(this, &TForm1::IRCbotKick);
+    bot.OnTopic = Shielded(this, &TForm1::IRCbotTopic);
+    bot.OnNames = Shielded(this, &TForm1::IRCbotNames);
+    bot.OnAway = Shielded(this, &TForm1::IRCbotAway);
+    bot.OnUnAway = Shielded(this, &TForm1::IRCbotUnAway);
+    bot.OnOp = Shielded(this, &TForm1::IRCbotOp);
+    bot.OnDeop = Shielded(this, &TForm1::IRCbotDeop);
+    bot.OnBan = Shielded(this, &TForm1::IRCbotBan);
+    bot.OnUnban = Shielded(this, &TForm1::IRCbotUnban);
+    bot.OnVoice = Shielded(this, &TForm1::IRCbotVoice);
+    bot.OnDevoice = Shielded(this, &TForm1::IRCbotDevoice);
+    bot.OnUserMode = Shielded(this, &TForm1::IRCbotUserMode);
+    bot.OnUserModeChanged = Shielded(this, &TForm1::IRCbotUserModeChanged);
+    // What the session needs to know besides: its own join and kick, refused joins, the
+    // login that releases a held join.
+    bot.OnJoined = Shielded(this, &TForm1::IRCbotJoined);
+    bot.OnKicked = Shielded(this, &TForm1::IRCbotKicked);
+    bot.OnError = Shielded(this, &TForm1::IRCbotError);
+    bot.OnStateChange = Shielded(this, &TForm1::IRCbotStateChange);
+    // The one event that may come on the reader's thread (it notices the server's close
+    // first): it only asks the window's thread to look.
+    bot.OnDisconnected = [this](TIdComponent*) {
+        QMetaObject::invokeMethod(this, [this] { CheckConnection(); }, Qt::QueuedConnection);
+    };
+
+    // The reader hands its lines to this thread through the queue; each post wakes Qt's
+    // event loop with a queued call that runs what is pending. No polling, no busy loop.
+    TIdMainThreadQueue& queue = TIdMainThreadQueue::Instance();
+    queue.RegisterMainThread();
+    queue.SetWakeUp([this] {
+        QMetaObject::invokeMethod(
+            this, [] { TIdMainThreadQueue::Instance().ProcessPending(); }, Qt::QueuedConnection);
+    });
+}
+
+bool TForm1::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    if (AWatched == Edit1 && AEvent->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(AEvent)->key();
+        Guarded([this, key] { Edit1KeyUp(key); })();
+    }
+    return QWidget::eventFilter(AWatched, AEvent);
 }
 
 void TForm1::Addline(const std::string& ALine) {
