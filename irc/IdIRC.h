@@ -296,7 +296,7 @@ private:
     void DoTopic(TIdIRCUser* AUser);
     // A numeric reply (IdIRCNumericReplies.cpp); false for a number nothing handles.
     bool DoNumeric(TIdIRCUser* AUser, int32_t ACode);
-    void DoChannelList(const Id::TIdIRCNumeric& ARow);
+    void DoChannelList(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow);
     void DoNames(TIdIRCChannel* AChannel);
     // The nick fallback while registering (431 to 433).
     void NickRefused();

@@ -83,8 +83,7 @@ void TIdIRC::HandleDCC(const std::string& AArguments) {
     const std::string& nick = FLine.SenderNick;
     switch (offer->Kind) {
     case Id::dccSend:
-        RaiseEvent(OnDCCSend, this, nick, offer->Ip, offer->Port, offer->FileName,
-                   offer->FileSize);
+        RaiseEvent(OnDCCSend, this, nick, offer->Ip, offer->Port, offer->FileName, offer->FileSize);
         break;
     case Id::dccChat:
         RaiseEvent(OnDCCChat, this, nick, offer->Ip, offer->Port);

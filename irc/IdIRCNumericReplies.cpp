@@ -70,7 +70,7 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
     case Id::nkListStart:
     case Id::nkListEntry:
     case Id::nkListEnd:
-        DoChannelList(row);
+        DoChannelList(AUser, row);
         return true;
     case Id::nkChannelModes: {
         TIdIRCChannel* channel = FChannels.Get(Param(2));
@@ -131,7 +131,7 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
     return true;
 }
 
-void TIdIRC::DoChannelList(const Id::TIdIRCNumeric& ARow) {
+void TIdIRC::DoChannelList(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow) {
     switch (ARow.Kind) {
     case Id::nkListStart:
         if (OnList) {
@@ -139,7 +139,7 @@ void TIdIRC::DoChannelList(const Id::TIdIRCNumeric& ARow) {
             FListPosition = 0;
             OnList(this, &FListBuffer, 0, false);
         }
-        RaiseSystem(nullptr, ARow);
+        RaiseSystem(AUser, ARow);
         break;
     case Id::nkListEntry:
         // Collected only for a bound OnList: a listing of thousands of channels costs nothing
@@ -153,7 +153,7 @@ void TIdIRC::DoChannelList(const Id::TIdIRCNumeric& ARow) {
         }
         break;
     case Id::nkListEnd:
-        RaiseSystem(nullptr, ARow);
+        RaiseSystem(AUser, ARow);
         if (OnList) {
             OnList(this, &FListBuffer, FListPosition, true);
             FListBuffer.clear();
