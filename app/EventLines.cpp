@@ -65,12 +65,14 @@ void TForm1::IRCbotKick(TIdIRC*, TIdIRCUser* AUser, TIdIRCUser* AVictim,
              NickOf(AUser) + ".");
 }
 
+// The channel's name is the tracked channel's; a topic for one the client does not track
+// (a reply before its JOIN was seen) names the channel as the line does.
 void TForm1::IRCbotTopic(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                         const std::string&, const std::string& ATopic) {
+                         const std::string& AChanName, const std::string& ATopic) {
     const std::string nick = NickOf(AUser);
-    Addline(nick.empty() ? "**Topic for " + NameOf(AChannel) + " is: " + ATopic + "."
-                          : "**" + nick + " sets topic for " + NameOf(AChannel) + " to: " +
-                                ATopic + ".");
+    const std::string name = AChannel != nullptr ? AChannel->Name() : AChanName;
+    Addline(nick.empty() ? "**Topic for " + name + " is: " + ATopic + "."
+                         : "**" + nick + " sets topic for " + name + " to: " + ATopic + ".");
 }
 
 void TForm1::IRCbotAway(TIdIRC*, TIdIRCUser* AUser) {
