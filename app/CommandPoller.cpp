@@ -13,9 +13,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 int32_t TimerTicks = 0;
 std::string LastSentLine;
@@ -37,18 +38,38 @@ std::string LowerCaseAscii(std::string_view AText) {
 
 namespace {
 
-// The file's bytes as they are. A file the game still holds open for writing cannot be
-// opened: the error ends the tick, and the next tick tries again.
+// The file's bytes as they are. A file the game still holds (or anything else that cannot be
+// read there) raises: the error ends the tick, and the next tick tries again.
 std::string ReadCommandFile() {
-    std::ifstream in(CommandFile, std::ios::binary);
-    if (!in) {
-        const int error = errno;
+    const auto fail = [](int AError) {
         std::error_code ignored;
-        throw EFOpenError("Cannot open file \"" +
-                          std::filesystem::absolute(CommandFile, ignored).string() + "\". " +
-                          std::strerror(error));
+        return EFOpenError("Cannot open file \"" +
+                           std::filesystem::absolute(CommandFile, ignored).string() + "\". " +
+                           std::strerror(AError));
+    };
+    const int fd = ::open(CommandFile, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw fail(errno);
     }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw fail(error);
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    return text;
 }
 
 bool StartsWith(std::string_view AText, std::string_view AWord) {

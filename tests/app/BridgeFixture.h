@@ -33,6 +33,9 @@ protected:
         return QTest::qWaitFor(APredicate, int(TestSupport::HangLimit.count()));
     }
 
+    // One tick of the timer, as the timer delivers it (failures go to the error display).
+    void Tick() { QMetaObject::invokeMethod(Form->Timer1, "timeout", Qt::DirectConnection); }
+
     void TypeConnect(const QString& ANick, const QString& AHost, const QString& APort) {
         Form->ed_nick->setText(ANick);
         Form->ed_serv->setText(AHost);
