@@ -163,41 +163,62 @@ void TForm1::CreateControls() {
     }
 }
 
-// The warning's designed lines each fit one row of the designed box in the design's font,
-// but the box is a few rows too short for all fourteen, and a scroll bar taking its width
-// wraps the longest ones. So the box keeps its width, drops the scroll bar, and grows
-// downwards by whole rows, as far as the status line, until every row is in view.
-void TForm1::FitMemo1() {
-    const qreal margin = Memo1->document()->documentMargin();
-    const qreal width = Memo1->contentsRect().width() - 2 * margin;
-    qreal height = 2 * margin;
-    std::vector<qreal> rows;
-    for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next()) {
-        QTextLayout layout(block.text(), Memo1->font());
-        QTextOption option;
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
+namespace {
+
+// The height the text takes in AFont at AWidth, as the view lays it out, and whether each of
+// its lines took one row.
+qreal TextHeight(const QString& AText, const QFont& AFont, qreal AWidth, bool& VOneRowEach) {
+    VOneRowEach = true;
+    qreal height = 0;
+    for (const QString& text : AText.split(QLatin1Char('\n'))) {
+        QTextLayout layout(text, AFont);
         layout.beginLayout();
+        int rows = 0;
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            rows.push_back(line.height());
+            line.setLineWidth(AWidth);
+            // Each row's full height: the view scrolls by whole blocks of such rows.
+            height += line.height();
+            ++rows;
         }
         layout.endLayout();
+        VOneRowEach = VOneRowEach && rows <= 1;
     }
-    const int limit = Control("Label1").Top - 4 - Memo1->y();
-    for (qreal row : rows) {
-        if (height + row > limit) {
-            // Not all of it fits: whole rows only, and the scroll bar for the rest.
-            Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-            break;
-        }
-        height += row;
-    }
-    if (Memo1->verticalScrollBarPolicy() != Qt::ScrollBarAsNeeded) {
-        Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    }
+    return height;
+}
+
+} // namespace
+
+// The warning's lines were designed to fill the box's width one row each, in the design's
+// font, and its fourteen rows overflow the designed height even then. A stand-in font runs a
+// few per cent wider and taller, and a scroll bar taking its width wraps the longest lines
+// into orphans. So the box keeps its place and width, has no scroll bar, and grows downwards
+// (as far as the status line) to show every row whole; where the stand-in font is too big
+// for that, the warning alone takes the largest pixel size, down to 8, at which it fits.
+void TForm1::FitMemo1() {
+    const QString text = Memo1->toPlainText();
+    const qreal margin = Memo1->document()->documentMargin();
     const int frame = Memo1->height() - Memo1->contentsRect().height();
-    Memo1->resize(Memo1->width(), std::max(Memo1->height(), int(std::ceil(height)) + frame));
+    const qreal width = Memo1->contentsRect().width() - 2 * margin;
+    const int limit = Control("Label1").Top - 4 - Memo1->y() - frame;
+    QFont font = Memo1->font();
+    for (int pixels = font.pixelSize(); pixels >= 8; --pixels) {
+        font.setPixelSize(pixels);
+        bool oneRowEach = false;
+        // The view counts its last pixel row out and the bottom margin in.
+        const qreal height = 2 * margin + 1 + TextHeight(text, font, width, oneRowEach);
+        if (oneRowEach && height <= limit) {
+            if (pixels != Memo1->font().pixelSize()) {
+                Memo1->setFont(font);
+            }
+            Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            Memo1->resize(Memo1->width(),
+                          std::max(Memo1->height(), int(std::ceil(height)) + frame));
+            return;
+        }
+    }
+    // Nothing fits: all the room there is, and the scroll bar for the rest.
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    Memo1->resize(Memo1->width(), limit + frame);
 }
 
 void TForm1::CreateIRCbot() {
