@@ -103,7 +103,8 @@ void TForm1::Button_connectClick() {
     const std::string portText = Utf8(ed_port->text());
     const int32_t port = StrToInt(portText);
     if (port < 1 || port > 65535) {
-        throw EConvertError("'" + portText + "' is not a port: a port is a number from 1 to 65535.");
+        throw EConvertError("'" + portText +
+                            "' is not a port: a port is a number from 1 to 65535.");
     }
     IRCbot->SetPort(port);
 
@@ -241,8 +242,8 @@ void TForm1::SetChatState(TChatState AState, const std::string& AReason) {
     case chInChannel:
         break;
     case chJoinHeld:
-        says = QStringLiteral("Waiting for the server to log us in, then joining %1...")
-                   .arg(channel);
+        says =
+            QStringLiteral("Waiting for the server to log us in, then joining %1...").arg(channel);
         break;
     case chJoining:
         says = QStringLiteral("Joining %1...").arg(channel);

@@ -57,7 +57,8 @@ void TErrorDisplay::ShowCurrentExceptionLater(QObject* AContext) {
     } catch (...) {
         text = QStringLiteral("Unknown error");
     }
-    QMetaObject::invokeMethod(AContext, [text] { ShowError(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        AContext, [text] { ShowError(text); }, Qt::QueuedConnection);
 }
 
 TErrorDisplay::TPresenter TErrorDisplay::SetPresenter(TPresenter APresenter) {

@@ -22,24 +22,21 @@ std::string NameOf(const TIdIRCChannel* AChannel) {
 
 std::string ModeLine(const TIdIRCUser* AUser, const char* AChange, const TIdIRCUser* ATarget,
                      const TIdIRCChannel* AChannel) {
-    return "-" + NickOf(AUser) + " sets mode " + AChange + " " + NickOf(ATarget) +
-           " on channel " + NameOf(AChannel) + ".";
+    return "-" + NickOf(AUser) + " sets mode " + AChange + " " + NickOf(ATarget) + " on channel " +
+           NameOf(AChannel) + ".";
 }
 
 } // namespace
 
-void TForm1::IRCbotMessage(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*,
-                           const std::string& Content) {
+void TForm1::IRCbotMessage(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*, const std::string& Content) {
     Addline("(" + NickOf(AUser) + ") " + Content);
 }
 
-void TForm1::IRCbotAction(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*,
-                          const std::string& Content) {
+void TForm1::IRCbotAction(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*, const std::string& Content) {
     Addline("*" + NickOf(AUser) + " " + Content);
 }
 
-void TForm1::IRCbotNotice(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*,
-                          const std::string& Content) {
+void TForm1::IRCbotNotice(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel*, const std::string& Content) {
     const std::string nick = NickOf(AUser);
     Addline(nick.empty() ? "*-*" + Content : "-<" + nick + ">- " + Content);
 }
@@ -59,10 +56,9 @@ void TForm1::IRCbotParted(TIdIRC*, TIdIRCChannel* AChannel) {
     Addline("**You have left " + NameOf(AChannel) + ".");
 }
 
-void TForm1::IRCbotKick(TIdIRC*, TIdIRCUser* AUser, TIdIRCUser* AVictim,
-                        TIdIRCChannel* AChannel) {
+void TForm1::IRCbotKick(TIdIRC*, TIdIRCUser* AUser, TIdIRCUser* AVictim, TIdIRCChannel* AChannel) {
     Addline("**" + NickOf(AVictim) + " has been kicked off of " + NameOf(AChannel) + " by " +
-             NickOf(AUser) + ".");
+            NickOf(AUser) + ".");
 }
 
 // The channel's name is the tracked channel's; a topic for one the client does not track
@@ -83,18 +79,15 @@ void TForm1::IRCbotUnAway(TIdIRC*, const std::string& AContent) {
     Addline("*Now unaway: " + AContent);
 }
 
-void TForm1::IRCbotOp(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                      TIdIRCUser* ATarget) {
+void TForm1::IRCbotOp(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel, TIdIRCUser* ATarget) {
     Addline(ModeLine(AUser, "+o", ATarget, AChannel));
 }
 
-void TForm1::IRCbotDeop(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                        TIdIRCUser* ATarget) {
+void TForm1::IRCbotDeop(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel, TIdIRCUser* ATarget) {
     Addline(ModeLine(AUser, "-o", ATarget, AChannel));
 }
 
-void TForm1::IRCbotVoice(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                         TIdIRCUser* ATarget) {
+void TForm1::IRCbotVoice(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel, TIdIRCUser* ATarget) {
     Addline(ModeLine(AUser, "+v", ATarget, AChannel));
 }
 
@@ -105,14 +98,12 @@ void TForm1::IRCbotDevoice(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
 
 void TForm1::IRCbotBan(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
                        const std::string& AHostmask) {
-    Addline("-" + NickOf(AUser) + " bans " + AHostmask + " on channel " + NameOf(AChannel) +
-             ".");
+    Addline("-" + NickOf(AUser) + " bans " + AHostmask + " on channel " + NameOf(AChannel) + ".");
 }
 
 void TForm1::IRCbotUnban(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
                          const std::string& AHostmask) {
-    Addline("-" + NickOf(AUser) + " unbans " + AHostmask + " on channel " + NameOf(AChannel) +
-             ".");
+    Addline("-" + NickOf(AUser) + " unbans " + AHostmask + " on channel " + NameOf(AChannel) + ".");
 }
 
 void TForm1::IRCbotUserMode(TIdIRC*, const std::string& AModes) {

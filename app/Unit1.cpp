@@ -264,7 +264,8 @@ void TForm1::CreateIRCbot() {
     // The one event that may come on the reader's thread (it notices the server's close
     // first): it only asks the window's thread to look.
     bot.OnDisconnected = [this](TIdComponent*) {
-        QMetaObject::invokeMethod(this, [this] { CheckConnection(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { CheckConnection(); }, Qt::QueuedConnection);
     };
 
     // The reader hands its lines to this thread through the queue; each post wakes Qt's

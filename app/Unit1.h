@@ -53,12 +53,12 @@ public:
 
     // Where the session stands, as the join and chat controls show it.
     enum TChatState {
-        chNotConnected,  // before Connect, or a connect that failed
-        chConnected,     // registering or logged in, no channel asked for yet
-        chJoinHeld,      // Join clicked before the server logged the client in
-        chJoining,       // JOIN sent, the server has not confirmed it yet
-        chInChannel,     // the server confirmed the client's own JOIN
-        chNotInChannel,  // the join was refused, or the client was kicked or parted
+        chNotConnected,   // before Connect, or a connect that failed
+        chConnected,      // registering or logged in, no channel asked for yet
+        chJoinHeld,       // Join clicked before the server logged the client in
+        chJoining,        // JOIN sent, the server has not confirmed it yet
+        chInChannel,      // the server confirmed the client's own JOIN
+        chNotInChannel,   // the join was refused, or the client was kicked or parted
         chConnectionEnded // the server closed the connection or the reader stopped
     };
     TChatState ChatState() const { return FChatState; }
@@ -82,8 +82,7 @@ public:
                      const std::string& AChanName, const std::string& ATopic);
     void IRCbotAway(TIdIRC* Sender, TIdIRCUser* AUser);
     void IRCbotUnAway(TIdIRC* Sender, const std::string& AContent);
-    void IRCbotOp(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                  TIdIRCUser* ATarget);
+    void IRCbotOp(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel, TIdIRCUser* ATarget);
     void IRCbotDeop(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
                     TIdIRCUser* ATarget);
     void IRCbotVoice(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,

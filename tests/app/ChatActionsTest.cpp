@@ -33,15 +33,13 @@ TEST_F(ChatActionsTest, ConnectRefusesWhatCannotBeConnectedTo) {
         {"not a number: nick and host are already taken", "joe", "66a7",
          "'66a7' is not a valid integer value", "joe"},
         {"empty port", "joe", "", "'' is not a valid integer value", "joe"},
-        {"beyond 32 bits", "joe", "4294967297", "'4294967297' is not a valid integer value",
-         "joe"},
+        {"beyond 32 bits", "joe", "4294967297", "'4294967297' is not a valid integer value", "joe"},
         {"70000 must not wrap to 4464", "joe", "70000",
          "'70000' is not a port: a port is a number from 1 to 65535.", "joe"},
         {"65536", "joe", "65536", "'65536' is not a port: a port is a number from 1 to 65535.",
          "joe"},
         {"zero", "joe", "0", "'0' is not a port: a port is a number from 1 to 65535.", "joe"},
-        {"negative", "joe", "-1", "'-1' is not a port: a port is a number from 1 to 65535.",
-         "joe"},
+        {"negative", "joe", "-1", "'-1' is not a port: a port is a number from 1 to 65535.", "joe"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Why);

@@ -1,7 +1,7 @@
 // The game's command file through the real window: what each tick sends to the (loopback)
 // server, what it logs, and what becomes of the file.
-#include "BridgeFixture.h"
 #include "CommandPoller.h"
+#include "BridgeFixture.h"
 
 #include <filesystem>
 #include <optional>
@@ -23,35 +23,57 @@ TEST_F(CommandPollerTest, FloodgateAndCommandsTickByTick) {
         std::vector<std::string> Logged;
         std::vector<std::string> Sent;
     } rows[] = {
-        {"first tick: a SAY with new text is sent, lower-cased", {"SAY Hello"},
-         {"(*tester*) hello"}, {"PRIVMSG #velmor :hello"}},
+        {"first tick: a SAY with new text is sent, lower-cased",
+         {"SAY Hello"},
+         {"(*tester*) hello"},
+         {"PRIVMSG #velmor :hello"}},
         {"first tick: an empty SAY repeats the empty last text", {"SAY"}, {"!!!FLOODGATE!!!"}, {}},
         {"first tick: an ACTION is refused", {"ACTION waves"}, {"!!!FLOODGATE!!!"}, {}},
-        {"a SAY repeated on the very next tick is refused", {none, "SAY hi", "SAY hi"},
-         {"(*tester*) hi", "!!!FLOODGATE!!!"}, {"PRIVMSG #velmor :hi"}},
+        {"a SAY repeated on the very next tick is refused",
+         {none, "SAY hi", "SAY hi"},
+         {"(*tester*) hi", "!!!FLOODGATE!!!"},
+         {"PRIVMSG #velmor :hi"}},
         {"a SAY repeated after a tick without a file is sent again",
          {none, "SAY hi", none, "SAY hi"},
          {"(*tester*) hi", "(*tester*) hi"},
          {"PRIVMSG #velmor :hi", "PRIVMSG #velmor :hi"}},
-        {"a new SAY on the next tick is sent", {none, "SAY hi", "SAY ho"},
-         {"(*tester*) hi", "(*tester*) ho"}, {"PRIVMSG #velmor :hi", "PRIVMSG #velmor :ho"}},
+        {"a new SAY on the next tick is sent",
+         {none, "SAY hi", "SAY ho"},
+         {"(*tester*) hi", "(*tester*) ho"},
+         {"PRIVMSG #velmor :hi", "PRIVMSG #velmor :ho"}},
         {"an ACTION on the tick after a file is refused, even with new text",
-         {none, "SAY hi", "ACTION waves"}, {"(*tester*) hi", "!!!FLOODGATE!!!"},
+         {none, "SAY hi", "ACTION waves"},
+         {"(*tester*) hi", "!!!FLOODGATE!!!"},
          {"PRIVMSG #velmor :hi"}},
         {"an ACTION repeating the last SAY is refused however late",
-         {none, "SAY Hi", none, none, none, "ACTION hI"}, {"(*tester*) hi", "!!!FLOODGATE!!!"},
+         {none, "SAY Hi", none, none, none, "ACTION hI"},
+         {"(*tester*) hi", "!!!FLOODGATE!!!"},
          {"PRIVMSG #velmor :hi"}},
-        {"an ACTION is logged as written and sent lower-cased", {none, "ACTION Waves AT You"},
-         {"*tester Waves AT You"}, {"PRIVMSG #velmor :\x01" "ACTION waves at you\x01"}},
-        {"SAYING is a SAY whose text starts after its fourth character", {none, "SAYING x"},
-         {"(*tester*) ng x"}, {"PRIVMSG #velmor :ng x"}},
-        {"a trailing line break is no part of the text", {none, "ACTION waves\r\n"},
-         {"*tester waves"}, {"PRIVMSG #velmor :\x01" "ACTION waves\x01"}},
-        {"every trailing CR and LF goes, inner ones stay", {none, "SAY a\nb\r\n\n"},
-         {"(*tester*) a", "b"}, {"PRIVMSG #velmor :a", "PRIVMSG #velmor :b"}},
-        {"bytes beyond ASCII pass unchanged", {none, "SAY Ça VA"}, {"(*tester*) Ça va"},
+        {"an ACTION is logged as written and sent lower-cased",
+         {none, "ACTION Waves AT You"},
+         {"*tester Waves AT You"},
+         {"PRIVMSG #velmor :\x01"
+          "ACTION waves at you\x01"}},
+        {"SAYING is a SAY whose text starts after its fourth character",
+         {none, "SAYING x"},
+         {"(*tester*) ng x"},
+         {"PRIVMSG #velmor :ng x"}},
+        {"a trailing line break is no part of the text",
+         {none, "ACTION waves\r\n"},
+         {"*tester waves"},
+         {"PRIVMSG #velmor :\x01"
+          "ACTION waves\x01"}},
+        {"every trailing CR and LF goes, inner ones stay",
+         {none, "SAY a\nb\r\n\n"},
+         {"(*tester*) a", "b"},
+         {"PRIVMSG #velmor :a", "PRIVMSG #velmor :b"}},
+        {"bytes beyond ASCII pass unchanged",
+         {none, "SAY Ça VA"},
+         {"(*tester*) Ça va"},
          {"PRIVMSG #velmor :Ça va"}},
-        {"WHO with only the client listed sends nothing", {"WHO"}, {"USERS ON CHANNEL: TESTER"},
+        {"WHO with only the client listed sends nothing",
+         {"WHO"},
+         {"USERS ON CHANNEL: TESTER"},
          {}},
     };
     int round = 0;
@@ -88,8 +110,8 @@ TEST_F(CommandPollerTest, FloodgateAndCommandsTickByTick) {
         const std::string marker = "PING :row" + std::to_string(round);
         std::vector<std::string> sent;
         Form->IRCbot->SendLine(marker);
-        ASSERT_TRUE(Server.WaitForReceived(marker + "\r\n", std::chrono::milliseconds(10000),
-                                           round));
+        ASSERT_TRUE(
+            Server.WaitForReceived(marker + "\r\n", std::chrono::milliseconds(10000), round));
         const std::string received = Server.Received(round);
         for (size_t at = 0, end; (end = received.find("\r\n", at)) != std::string::npos;
              at = end + 2) {
@@ -110,7 +132,8 @@ TEST_F(CommandPollerTest, WhoListsTheNickRowsFromLastToFirst) {
         std::string Expected;
     } rows[] = {
         {"empty list", {}, "USERS ON CHANNEL:"},
-        {"descending, upper-cased ASCII only", {"alice", "Bob", "éclair"},
+        {"descending, upper-cased ASCII only",
+         {"alice", "Bob", "éclair"},
          "USERS ON CHANNEL: éCLAIR BOB ALICE"},
         {"marks stay", {"@op", "+voiced", "plain"}, "USERS ON CHANNEL: PLAIN +VOICED @OP"},
     };

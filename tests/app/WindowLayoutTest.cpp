@@ -70,7 +70,9 @@ TEST_F(WindowLayoutTest, TheWarningShowsEachDesignedLineOnOneRowAndNoRowCut) {
             EXPECT_EQ(block.layout()->lineCount(), 1);
         }
     }
-    EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0) << "rows out of view " << memo->viewport()->height() << " " << memo->height() << " font " << memo->font().pixelSize() << " doc " << memo->document()->size().height();
+    EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0)
+        << "rows out of view " << memo->viewport()->height() << " " << memo->height() << " font "
+        << memo->font().pixelSize() << " doc " << memo->document()->size().height();
     QTextCursor end(memo->document());
     end.movePosition(QTextCursor::End);
     EXPECT_LE(memo->cursorRect(end).bottom(), memo->viewport()->height()) << "last row cut";
