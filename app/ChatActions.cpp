@@ -50,7 +50,8 @@ int32_t StrToInt(const std::string& AText) {
     return int32_t(value);
 }
 
-// Why the text cannot be joined as a channel, or empty when it can.
+} // namespace
+
 std::string ChannelProblem(const std::string& AText) {
     static constexpr std::string_view prefixes = "#&+!";
     if (AText.empty() || prefixes.find(AText.front()) == std::string_view::npos) {
@@ -70,6 +71,8 @@ std::string ChannelProblem(const std::string& AText) {
     }
     return std::string();
 }
+
+namespace {
 
 // The refusals a server answers a JOIN with: the channel is their second parameter.
 bool RefusesJoin(const std::string& ANumeric) {

@@ -96,13 +96,18 @@ void TForm1::Timer1Timer() {
     }
     RichEdit3->setPlainText(DisplayString(text));
 
+    // What is not a channel is never written to: "velmor" would be a person's nick.
+    const std::string channel = Channel();
+    const bool sendable = ChannelProblem(channel).empty();
     std::string line;
     if (StartsWith(text, "SAY")) {
         const std::string said = LowerCaseAscii(Argument(text, 3));
         if (said == LastSentLine && TimerTicks <= 1) {
             line = FloodgateLine;
         } else {
-            IRCbot->Say(Channel(), said);
+            if (sendable) {
+                IRCbot->Say(channel, said);
+            }
             line = "(*" + IRCbot->Nick() + "*) " + said;
             LastSentLine = said;
         }
@@ -112,7 +117,9 @@ void TForm1::Timer1Timer() {
         if (acted == LastSentLine || TimerTicks <= 1) {
             line = FloodgateLine;
         } else {
-            IRCbot->Action(Channel(), acted);
+            if (sendable) {
+                IRCbot->Action(channel, acted);
+            }
             line = "*" + IRCbot->Nick() + " " + std::string(raw);
             LastSentLine = acted;
         }

@@ -157,5 +157,9 @@ private:
     TChatState FChatState = chNotConnected;
 };
 
+// Why AText cannot be joined as a channel (a clear message for the user), or empty when it
+// can: a channel's name starts with #, &, + or ! and holds no blank, comma or control byte.
+std::string ChannelProblem(const std::string& AText);
+
 // The main window, set by the program's entry while the window exists.
 extern TForm1* Form1;

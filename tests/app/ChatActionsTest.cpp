@@ -90,6 +90,13 @@ TEST_F(ChatActionsTest, AChannelWithoutItsPrefixIsRefusedAndTheJoinLayoutStays) 
         EXPECT_TRUE(InJoinLayout(*Form));
     }
     EXPECT_TRUE(Sent("JOIN", "PING :marker").empty());
+    // Nor does the game's line go to the refused text, which would be someone's nick.
+    Form->ed_channel->setText(QStringLiteral("velmor"));
+    Tick(); // the first tick of a run counts as following a file
+    Dir.WriteFile("data/X.txt", "SAY psst");
+    Tick();
+    EXPECT_FALSE(std::filesystem::exists(Dir.Path() / "data/X.txt"));
+    EXPECT_TRUE(Sent("PRIVMSG", "PING :marker2").empty());
     // Corrected, it joins.
     Form->ed_channel->setText(QStringLiteral("#velmor"));
     JoinVelmor();
