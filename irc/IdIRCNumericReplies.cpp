@@ -39,9 +39,9 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         FServerName = FLine.SenderAddress;
         // The nick the server registered, which may differ from the one asked for (a fallback,
         // or a server that shortens nicks): the client's own lines carry it from now on.
-        if (ACode == Id::RPL_WELCOME && !Param(1).empty() && Param(1) != FCurrentNick) {
+        if (ACode == Id::RPL_WELCOME && !Param(1).empty()) {
             FCurrentNick = Param(1);
-            if (FUser != nullptr) {
+            if (FUser != nullptr && FUser->Nick() != FCurrentNick) {
                 FUser->SetNick(FCurrentNick);
             }
         }
