@@ -274,9 +274,13 @@ TEST_F(Dispatch, ChannelListComesInBatchesOfForty) {
     EXPECT_TRUE(irc->ListBuffer().empty());
 }
 
-// OnRaw sees every line first; suppressing stops everything else, the PING answer included.
-TEST_F(Dispatch, SuppressedRawLineHasNoOtherEffect) {
+// A server drops a client that does not answer its PING, whatever the application binds;
+// only a raw handler that suppresses the line stops the answer, with everything else.
+TEST_F(Dispatch, PingIsAnsweredUnlessTheRawLineIsSuppressed) {
     Start(kSession);
+    irc->OnPingPong = nullptr;
+    Feed({"PING :x"});
+    EXPECT_EQ(log.Lines, (std::vector<std::string>{"Sent PONG :x"}));
     irc->OnRaw = [](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool& s) {
         s = true;
     };
