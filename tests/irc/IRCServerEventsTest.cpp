@@ -79,7 +79,7 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
     ASSERT_TRUE(WaitFor("Sent MODE #velmor ")) << Lines();
     ASSERT_TRUE(WaitFor("Joined #velmor")) << Lines();
     ASSERT_TRUE(WaitFor("System srv 353 NAMES #velmor :bob @peer")) << Lines();
-    ASSERT_TRUE(WaitFor("Names #velmor")) << Lines();
+    ASSERT_TRUE(WaitFor("Names ")) << Lines();
     ASSERT_TRUE(WaitFor("ChannelMode null #velmor #velmor +")) << Lines();
     EXPECT_EQ(me->Channels().Get("#velmor")->MemberFlags("peer"), IRCMemberOperator);
 
@@ -121,12 +121,12 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
     ASSERT_TRUE(carol.Join("#velmor"));
     EXPECT_TRUE(WaitFor("Join carol #velmor")) << Lines();
     carol.Raw("PART #velmor :later");
-    EXPECT_TRUE(WaitFor("Part carol #velmor later")) << Lines();
+    EXPECT_TRUE(WaitFor("Part carol(later) #velmor")) << Lines();
     ASSERT_TRUE(carol.Join("#velmor"));
     peer.Raw("KICK #velmor carol :out");
-    EXPECT_TRUE(WaitFor("Kick peer carol #velmor out listed")) << Lines();
+    EXPECT_TRUE(WaitFor("Kick peer(out) carol(out) #velmor")) << Lines();
     peer.Raw("KICK #velmor bob :bye");
-    EXPECT_TRUE(WaitFor("Kicked peer #velmor close 2")) << Lines();
+    EXPECT_TRUE(WaitFor("Kicked peer(bye) #velmor/closed2")) << Lines();
     EXPECT_EQ(me->Channels().Get("#velmor"), nullptr);
 
     // Left silent, the client is pinged by the server and answers.
