@@ -43,6 +43,9 @@ public:
     }
     void Feed(const std::string& ALines) {
         for (const std::string& line : Split(ALines, '\n')) {
+            if (!irc) {
+                return; // a handler destroyed it
+            }
             log.Lines.clear();
             irc->HandleReceivedLine(line);
         }
@@ -368,4 +371,46 @@ TEST_F(Dispatch, CTCPAnswersAreRateLimited) {
     }
     EXPECT_EQ(sent, (std::vector<std::string>{"Sent NOTICE alice :\x01PING 1\x01",
                                               "Sent NOTICE bob :\x01PING 1\x01"}));
+}
+
+// A handler may destroy the component (the window closed from a nested event loop inside it):
+// whatever the line still had to do is dropped, and nothing touches the freed component (the
+// AddressSanitizer build tells).
+TEST_F(Dispatch, AHandlerMayDestroyTheComponent) {
+    const auto destroy = [this](auto&&...) { irc.reset(); };
+    struct DestroyCase {
+        const char* why;
+        std::function<void(TIdIRC&)> bind;
+        std::string lines;
+        bool registered = true;
+    };
+    const DestroyCase cases[] = {
+        {"OnParted", [&](TIdIRC& i) { i.OnParted = destroy; }, ":me!u@h PART #c"},
+        {"OnKicked", [&](TIdIRC& i) { i.OnKicked = destroy; }, ":alice!a@h KICK #c me"},
+        {"OnKick", [&](TIdIRC& i) { i.OnKick = destroy; }, ":alice!a@h KICK #c carol"},
+        {"OnNickChange", [&](TIdIRC& i) { i.OnNickChange = destroy; }, ":bob!b@h NICK rob"},
+        {"OnQuit", [&](TIdIRC& i) { i.OnQuit = destroy; }, ":carol!c@h QUIT :x"},
+        {"OnChannelMode", [&](TIdIRC& i) { i.OnChannelMode = destroy; }, ":a!a@h MODE #c +o bob"},
+        {"OnOp", [&](TIdIRC& i) { i.OnOp = destroy; }, ":a!a@h MODE #c +oo bob carol"},
+        {"OnUserMode", [&](TIdIRC& i) { i.OnUserMode = destroy; }, ":me MODE me :+i"},
+        {"OnCTCPQuery", [&](TIdIRC& i) { i.OnCTCPQuery = destroy; },
+         ":a!a@h PRIVMSG me :\x01PING 1\x01"},
+        {"OnAway", [&](TIdIRC& i) { i.OnAway = destroy; }, ":srv 301 me carol :away"},
+        {"OnSystem before the names", [&](TIdIRC& i) { i.OnSystem = destroy; },
+         ":srv 353 me = #c :dave"},
+        {"OnList", [&](TIdIRC& i) { i.OnList = destroy; }, ":srv 321 me :Channel"},
+        {"OnStateChange at the welcome", [&](TIdIRC& i) { i.OnStateChange = destroy; },
+         ":srv 001 me :Welcome", false},
+        {"OnError before the fallback", [&](TIdIRC& i) { i.OnError = destroy; },
+         ":srv 433 * me :in use", false},
+        {"OnNicksInUse", [&](TIdIRC& i) { i.OnNicksInUse = destroy; },
+         ":srv 433 * me :in use\n:srv 433 * alt :in use", false},
+    };
+    for (const DestroyCase& c : cases) {
+        SCOPED_TRACE(c.why);
+        Start(c.registered ? kSession : "");
+        c.bind(*irc);
+        Feed(c.lines);
+        EXPECT_EQ(irc, nullptr);
+    }
 }
