@@ -277,6 +277,29 @@ private:
     private:
         TLife* FLife;
     };
+    // A reference to a user taken for the length of one handling (the sender of a CTCP query,
+    // a kick's victim) and released at its end, unless a handler destroyed the component or a
+    // reconnect emptied the registry meanwhile.
+    class THeldUser {
+    public:
+        THeldUser(TIdIRC& AClient, TIdIRCUser* AUser)
+            : FLife(AClient.FLife), FClient(AClient), FUser(AUser),
+              FGeneration(AClient.FRegistryGeneration) {}
+        ~THeldUser() {
+            if (FLife.Alive() && FClient.FRegistryGeneration == FGeneration) {
+                FClient.FUsers.Release(FUser);
+            }
+        }
+        THeldUser(const THeldUser&) = delete;
+        THeldUser& operator=(const THeldUser&) = delete;
+        bool Alive() const { return FLife.Alive(); }
+
+    private:
+        TLifeGuard FLife;
+        TIdIRC& FClient;
+        TIdIRCUser* FUser;
+        uint32_t FGeneration;
+    };
 
     // The named commands, one handler each; the command table in IdIRCDispatch.cpp maps the
     // command text to them. AUser is the sender's entry.

@@ -10,17 +10,7 @@ void TIdIRC::HandleCTCPQuery() {
     const Id::TIdIRCCTCPRequest request = Id::SplitCTCP(Param(2));
     // The sender's entry, held once more for the length of the query.
     TIdIRCUser* user = FUsers.Add(FLine.SenderNick, FLine.SenderAddress);
-    struct Release {
-        TIdIRCUsers& Users;
-        TIdIRCUser* User;
-        uint32_t Generation;
-        const uint32_t& Current;
-        ~Release() {
-            if (Generation == Current) {
-                Users.Release(User);
-            }
-        }
-    } release{FUsers, user, FRegistryGeneration, FRegistryGeneration};
+    const THeldUser held(*this, user);
     TIdIRCChannel* channel = FChannels.Get(Param(1));
     const int index = Id::CTCPIndex(request.Command);
     if (index == Id::ctcpAction) {
@@ -33,7 +23,7 @@ void TIdIRC::HandleCTCPQuery() {
     }
     bool suppress = false;
     RaiseEvent(OnCTCPQuery, this, user, channel, request.Command, request.Arguments, suppress);
-    if (suppress) {
+    if (suppress || !held.Alive()) {
         return;
     }
     const std::tm now = index == Id::ctcpTime ? Id::LocalTimeNow() : std::tm{};
@@ -55,17 +45,7 @@ void TIdIRC::HandleCTCPReply() {
         return;
     }
     TIdIRCUser* user = FUsers.Add(FLine.SenderNick, FLine.SenderAddress);
-    struct Release {
-        TIdIRCUsers& Users;
-        TIdIRCUser* User;
-        uint32_t Generation;
-        const uint32_t& Current;
-        ~Release() {
-            if (Generation == Current) {
-                Users.Release(User);
-            }
-        }
-    } release{FUsers, user, FRegistryGeneration, FRegistryGeneration};
+    const THeldUser held(*this, user);
     OnCTCPReply(this, user, FChannels.Get(Param(1)), request.Command, request.Arguments);
 }
 

@@ -3,6 +3,10 @@
 //
 // Parameters are read by position: Param(n) is slot n + 1. "Own" means a nick equal to
 // CurrentNick byte for byte, as the server echoes the client's nick back the way it took it.
+//
+// An event's handler may destroy the component (the window closed from a nested event loop
+// inside it). DispatchLine holds the life record for the whole line, so a handler that has
+// more to do after an event keeps the record's pointer and stops when the component is gone.
 #include "IdIRC.h"
 
 #include "IdIRCCTCP.h"
@@ -166,8 +170,11 @@ void TIdIRC::DoPart(TIdIRCUser* AUser) {
             channel->SetActive(false);
             channel->SetCloseType(1);
         }
+        TLife* const life = FLife;
         RaiseEvent(OnParted, this, channel);
-        FChannels.Remove(Param(1));
+        if (life->Alive) {
+            FChannels.Remove(Param(1));
+        }
         return;
     }
     if (channel != nullptr) {
@@ -184,18 +191,21 @@ void TIdIRC::DoKick(TIdIRCUser* AUser) {
             channel->SetActive(false);
             channel->SetCloseType(2);
         }
+        TLife* const life = FLife;
         RaiseEvent(OnKicked, this, AUser, channel);
-        FChannels.Remove(Param(1));
+        if (life->Alive) {
+            FChannels.Remove(Param(1));
+        }
         return;
     }
     TIdIRCUser* victim = FUsers.Add(Param(2), std::string());
+    const THeldUser held(*this, victim);
     victim->SetReason(AUser->Reason());
     // The handler sees the victim still listed; the channel's Kick then removes it.
     RaiseEvent(OnKick, this, AUser, victim, channel);
-    if (channel != nullptr && FChannels.Get(Param(1)) == channel) {
+    if (held.Alive() && channel != nullptr && FChannels.Get(Param(1)) == channel) {
         channel->Kick(victim);
     }
-    FUsers.Release(victim);
 }
 
 void TIdIRC::DoTopic(TIdIRCUser* AUser) {
@@ -203,7 +213,11 @@ void TIdIRC::DoTopic(TIdIRCUser* AUser) {
     if (channel == nullptr) {
         return;
     }
+    TLife* const life = FLife;
     channel->SetTopic(Param(2));
+    if (!life->Alive || FChannels.Get(Param(1)) != channel) {
+        return;
+    }
     RaiseEvent(OnTopic, this, AUser, channel, channel->Name(), Param(2));
 }
 
@@ -211,6 +225,7 @@ void TIdIRC::DoTopic(TIdIRCUser* AUser) {
 
 void TIdIRC::DoNick(TIdIRCUser* AUser) {
     const std::string newNick = Param(1);
+    TLife* const life = FLife;
     if (FLine.SenderNick == FCurrentNick) {
         const std::string oldNick = std::exchange(FCurrentNick, newNick);
         // The client's own entry follows, even if an earlier namesake shadowed it in the
@@ -222,14 +237,20 @@ void TIdIRC::DoNick(TIdIRCUser* AUser) {
     } else {
         RaiseEvent(OnNickChange, this, AUser, newNick);
     }
+    if (!life->Alive) {
+        return;
+    }
     FChannels.ChangedNick(AUser, newNick);
     AUser->SetNick(newNick);
 }
 
 void TIdIRC::DoQuit(TIdIRCUser* AUser) {
     AUser->SetReason(Param(1));
+    TLife* const life = FLife;
     RaiseEvent(OnQuit, this, AUser);
-    FChannels.Quit(AUser);
+    if (life->Alive) {
+        FChannels.Quit(AUser);
+    }
 }
 
 // --- Modes -------------------------------------------------------------------------------
@@ -242,15 +263,17 @@ void TIdIRC::DoMode(TIdIRCUser*) {
             return;
         }
         TIdIRCUser* setter = FUsers.Get(FLine.SenderNick);
+        TLife* const life = FLife;
         if (OnChannelMode) {
             OnChannelMode(this, setter, channel, target, ModeText(Param(2), 4));
         }
-        if (ParseChannelModes(2)) {
+        if (life->Alive && ParseChannelModes(2) && life->Alive) {
             RaiseEvent(OnChannelModeChanged, this, setter, channel);
         }
     } else if (target == FCurrentNick) {
+        TLife* const life = FLife;
         RaiseEvent(OnUserMode, this, Param(2));
-        if (ParseUserModes()) {
+        if (life->Alive && ParseUserModes()) {
             RaiseEvent(OnUserModeChanged, this);
         }
     }
@@ -263,11 +286,17 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
     }
     TIdIRCUser* setter = FUsers.Get(FLine.SenderNick);
     TIdIRCChannelModes modes = channel->Mode();
+    TLife* const life = FLife;
     const std::span<const std::string> parameters(FLine.Tokens.begin() + AStart + 2,
                                                   FLine.Tokens.end());
     // The walk pairs each letter with its parameter as the server's letters say, so a letter
     // this client has no use for (h, e, I, ...) still takes its parameter and shifts nothing.
     for (const TIdIRCModeChange& change : FModeSyntax.Walk(FLine.Tokens[AStart + 1], parameters)) {
+        // A handler of the events below, or of the channel's updates, may have destroyed the
+        // component, or parted and freed the channel.
+        if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+            return false;
+        }
         // A member mode without its nick must not fall on the entry with the empty nick (the
         // server's): it names nobody.
         TIdIRCUser* target = change.Class == mcPrefix && !change.MissingParameter
@@ -318,7 +347,8 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
                        : modes.Exclude(TIdIRCChannelMode(element));
         }
     }
-    if (modes == channel->Mode()) {
+    if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel ||
+        modes == channel->Mode()) {
         return false;
     }
     channel->SetMode(modes);

@@ -23,8 +23,11 @@ void TIdIRC::RaiseSystem(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow) {
     }
 }
 
+// An event's handler may destroy the component: where more follows an event, the life record
+// that DispatchLine holds tells (see IdIRCDispatch.cpp).
 bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
     const Id::TIdIRCNumeric row = Id::FindNumeric(ACode);
+    TLife* const life = FLife;
     switch (row.Kind) {
     case Id::nkUnknown:
         // The feature list is not handled (it reaches OnUnknownCommand), but the channel mode
@@ -39,24 +42,30 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         FServerName = FLine.SenderAddress;
         // The nick the server registered, which may differ from the one asked for (a fallback,
         // or a server that shortens nicks): the client's own lines carry it from now on.
-        if (ACode == Id::RPL_WELCOME && !Param(1).empty() && Param(1) != FCurrentNick) {
+        if (ACode == Id::RPL_WELCOME && !Param(1).empty()) {
             FCurrentNick = Param(1);
-            if (FUser != nullptr) {
+            if (FUser != nullptr && FUser->Nick() != FCurrentNick) {
                 FUser->SetNick(FCurrentNick);
             }
         }
         SetState(csLoggedIn);
+        if (!life->Alive) {
+            return true;
+        }
         break;
     case Id::nkMotdStart:
         SetState(csLoggedIn);
+        if (!life->Alive) {
+            return true;
+        }
         break;
     case Id::nkAway: {
         // The away text belongs to the user it is about (P2), not to the server that tells it:
         // the entry is held for the event, like a kick's victim.
         TIdIRCUser* away = FUsers.Add(Param(2), std::string());
+        const THeldUser held(*this, away);
         away->SetReason(Param(3));
         RaiseEvent(OnAway, this, away);
-        FUsers.Release(away);
         return true;
     }
     case Id::nkUnAway:
@@ -77,7 +86,7 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         if (OnChannelMode) {
             OnChannelMode(this, nullptr, channel, Param(2), ModeText(Param(3), 5));
         }
-        if (ParseChannelModes(3)) {
+        if (life->Alive && ParseChannelModes(3) && life->Alive) {
             RaiseEvent(OnChannelModeChanged, this, nullptr, FChannels.Get(Param(2)));
         }
         return true;
@@ -85,13 +94,19 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
     case Id::nkNoTopic:
         if (TIdIRCChannel* channel = FChannels.Get(Param(2))) {
             channel->SetTopic(std::string());
-            RaiseEvent(OnNoTopic, this, channel, Param(3));
+            if (life->Alive && FChannels.Get(Param(2)) == channel) {
+                RaiseEvent(OnNoTopic, this, channel, Param(3));
+            }
         }
         return true;
     case Id::nkTopic: {
         TIdIRCChannel* channel = FChannels.Get(Param(2));
         if (channel != nullptr) {
             channel->SetTopic(Param(3));
+            if (!life->Alive) {
+                return true;
+            }
+            channel = FChannels.Get(Param(2));
         }
         RaiseEvent(OnTopic, this, AUser, channel, Param(2), Param(3));
         return true;
@@ -101,6 +116,9 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         return true;
     case Id::nkNames:
         RaiseSystem(AUser, row);
+        if (!life->Alive) {
+            return true;
+        }
         if (TIdIRCChannel* channel = FChannels.Get(Param(3))) {
             DoNames(channel);
         }
@@ -115,6 +133,9 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         return true;
     case Id::nkEndOfNames:
         RaiseSystem(AUser, row);
+        if (!life->Alive) {
+            return true;
+        }
         RaiseEvent(OnNames, this, &FUsers, FChannels.Get(Param(2)));
         return true;
     case Id::nkServerTime:
@@ -122,7 +143,7 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
     case Id::nkError:
     case Id::nkNickRefused:
         RaiseEvent(OnError, this, AUser, FLine.Command, FLine.Content);
-        if (row.Kind == Id::nkNickRefused && FState == csConnected) {
+        if (life->Alive && row.Kind == Id::nkNickRefused && FState == csConnected) {
             NickRefused();
         }
         return true;
@@ -132,12 +153,16 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
 }
 
 void TIdIRC::DoChannelList(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow) {
+    TLife* const life = FLife;
     switch (ARow.Kind) {
     case Id::nkListStart:
         if (OnList) {
             FListBuffer.clear();
             FListPosition = 0;
             OnList(this, &FListBuffer, 0, false);
+            if (!life->Alive) {
+                return;
+            }
         }
         RaiseSystem(AUser, ARow);
         break;
@@ -148,14 +173,20 @@ void TIdIRC::DoChannelList(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow) {
             FListBuffer.push_back(Param(2) + " " + Param(3) + " " + Param(4));
             if (FListBuffer.size() == size_t(FListPosition) + kListBatch) {
                 OnList(this, &FListBuffer, FListPosition, false);
+                if (!life->Alive) {
+                    return;
+                }
                 FListPosition = int32_t(FListBuffer.size()) - 1;
             }
         }
         break;
     case Id::nkListEnd:
         RaiseSystem(AUser, ARow);
-        if (OnList) {
+        if (life->Alive && OnList) {
             OnList(this, &FListBuffer, FListPosition, true);
+            if (!life->Alive) {
+                return;
+            }
             FListBuffer.clear();
             FListPosition = 0;
         }
@@ -208,7 +239,13 @@ void TIdIRC::NickRefused() {
     if (FCurrentNick == FNick) {
         FCurrentNick = FAltNick;
     } else if (OnNicksInUse) {
-        OnNicksInUse(this, FCurrentNick);
+        TLife* const life = FLife;
+        std::string offered = FCurrentNick;
+        OnNicksInUse(this, offered);
+        if (!life->Alive) {
+            return;
+        }
+        FCurrentNick = offered;
     } else {
         FCurrentNick.clear();
     }
