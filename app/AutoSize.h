@@ -5,6 +5,12 @@
 // text fits, as an auto-sized label does. It never shrinks below the designed width.
 #pragma once
 
+class QLabel;
+class QString;
 class QWidget;
 
+// Remembers the control's current width as its designed width, then grows it to its text.
 void GrowToText(QWidget* AControl);
+// Gives the label a new caption and sizes it to that caption: wider for a longer one, back
+// to the designed width (never below) for a shorter one.
+void SetCaption(QLabel* ALabel, const QString& ACaption);

@@ -52,6 +52,19 @@ void TErrorDisplay::ShowCurrentException() {
     }
 }
 
+void TErrorDisplay::ShowCurrentExceptionLater(QObject* AContext) {
+    QString text;
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        text = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown error");
+    }
+    QMetaObject::invokeMethod(
+        AContext, [text] { ShowError(text); }, Qt::QueuedConnection);
+}
+
 TErrorDisplay::TPresenter TErrorDisplay::SetPresenter(TPresenter APresenter) {
     return std::exchange(GPresenter, std::move(APresenter));
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <utility>
 
+class QObject;
 class QWidget;
 
 class TErrorDisplay {
@@ -26,6 +27,10 @@ public:
     static void ShowError(const QString& AText);
     // Shows the message of the exception being handled (call from a catch block).
     static void ShowCurrentException();
+    // The same, shown from AContext's event loop once the current call has returned: for
+    // handlers that must return at once (an IRC event, whose reader waits for it). Dropped
+    // if AContext is gone by then.
+    static void ShowCurrentExceptionLater(QObject* AContext);
 
     // Replaces the message box (for tests on a display nobody looks at); an empty function
     // restores the box. Returns the previous presenter.

@@ -1,21 +1,33 @@
-// The bridge's one window: its controls, the log sink every line passes through, and the
-// handlers of Clear Logs and of closing.
+// The bridge's one window: its controls, the IRC component it drives, the log sink every line
+// passes through, and the handlers of the window, the timer and the component's events.
+//
+// The handlers live in three files beside this one, by concern:
+//   ChatActions.cpp   Connect, Join Channel, the input line, and the state of the session
+//   CommandPoller.cpp the game's command file, read once a second
+//   EventLines.cpp    the component's events turned into log lines and the nick list
 #pragma once
 
 #include "LogSink.h"
 
 #include <QWidget>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 class QCheckBox;
 class QCloseEvent;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+class TIdComponent;
+class TIdIRC;
+class TIdIRCChannel;
+class TIdIRCUser;
+class TIdIRCUsers;
 class TSortedListBox;
 
 class TForm1 : public QWidget {
@@ -33,12 +45,71 @@ public:
     // rest of the close: a missing data directory must not trap the user in the window.
     void FormClose();
 
+    // --- Connect, join and send (ChatActions.cpp) -------------------------------------
+    void Button_connectClick();
+    void IRCbotConnect(TIdComponent* Sender);
+    void Button_joinClick();
+    void Edit1KeyUp(int AKey);
+
+    // Where the session stands, as the join and chat controls show it.
+    enum TChatState {
+        chNotConnected,   // before Connect, or a connect that failed
+        chConnected,      // registering or logged in, no channel asked for yet
+        chJoinHeld,       // Join clicked before the server logged the client in
+        chJoining,        // JOIN sent, the server has not confirmed it yet
+        chInChannel,      // the server confirmed the client's own JOIN
+        chNotInChannel,   // the join was refused, or the client was kicked or parted
+        chConnectionEnded // the server closed the connection or the reader stopped
+    };
+    TChatState ChatState() const { return FChatState; }
+
+    // --- The game's command file (CommandPoller.cpp) ----------------------------------
+    void Timer1Timer();
+
+    // --- The component's events (EventLines.cpp) --------------------------------------
+    void IRCbotMessage(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                       const std::string& Content);
+    void IRCbotAction(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                      const std::string& Content);
+    void IRCbotNotice(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                      const std::string& Content);
+    void IRCbotJoin(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel);
+    void IRCbotPart(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel);
+    void IRCbotParted(TIdIRC* Sender, TIdIRCChannel* AChannel);
+    void IRCbotKick(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCUser* AVictim,
+                    TIdIRCChannel* AChannel);
+    void IRCbotTopic(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                     const std::string& AChanName, const std::string& ATopic);
+    void IRCbotAway(TIdIRC* Sender, TIdIRCUser* AUser);
+    void IRCbotUnAway(TIdIRC* Sender, const std::string& AContent);
+    void IRCbotOp(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel, TIdIRCUser* ATarget);
+    void IRCbotDeop(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                    TIdIRCUser* ATarget);
+    void IRCbotVoice(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                     TIdIRCUser* ATarget);
+    void IRCbotDevoice(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                       TIdIRCUser* ATarget);
+    void IRCbotBan(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                   const std::string& AHostmask);
+    void IRCbotUnban(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                     const std::string& AHostmask);
+    void IRCbotUserMode(TIdIRC* Sender, const std::string& AModes);
+    void IRCbotUserModeChanged(TIdComponent* Sender);
+    void IRCbotNames(TIdIRC* Sender, TIdIRCUsers* AUsers, TIdIRCChannel* AChannel);
+    // The session's own events: the client's own join and kick, refused joins, the login.
+    void IRCbotJoined(TIdIRC* Sender, TIdIRCChannel* AChannel);
+    void IRCbotKicked(TIdIRC* Sender, TIdIRCUser* AUser, TIdIRCChannel* AChannel);
+    void IRCbotError(TIdIRC* Sender, TIdIRCUser* AUser, const std::string& ANumeric,
+                     const std::string& AError);
+    void IRCbotStateChange(TIdComponent* Sender);
+
     // The controls, in the order the window declares them. The window owns them all.
     QLabel* Label1;
     QPushButton* Button_connect;
     QPushButton* Button_join;
     QLineEdit* Edit1;
     QPushButton* Button_clrlogs;
+    std::unique_ptr<TIdIRC> IRCbot;
     QCheckBox* ch_autoscroll;
     QPlainTextEdit* RichEdit1;
     QLineEdit* ed_nick;
@@ -62,15 +133,33 @@ public:
     const TLogLines& LogLines() const { return FSink.LogLines(); }
     TLogSink& Sink() { return FSink; }
 
+    // The channel typed into ed_channel, as the bytes that go to the wire (UTF-8).
+    std::string Channel() const;
+
 protected:
     void closeEvent(QCloseEvent* AEvent) override;
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
 private:
     void CreateControls();
+    void CreateIRCbot();
     void SaveLog();
+    void FitMemo1();
+    // Whether AName is the channel typed into ed_channel (IRC names ignore letter case).
+    bool SameChannel(const std::string& AName) const;
+    // The join and chat controls follow the session's state.
+    void SetChatState(TChatState AState, const std::string& AReason = std::string());
+    // Notices a connection that has ended (the server closed it, the reader stopped).
+    void CheckConnection();
+    void SendJoin();
 
     TLogSink FSink;
+    TChatState FChatState = chNotConnected;
 };
+
+// Why AText cannot be joined as a channel (a clear message for the user), or empty when it
+// can: a channel's name starts with #, &, + or ! and holds no blank, comma or control byte.
+std::string ChannelProblem(const std::string& AText);
 
 // The main window, set by the program's entry while the window exists.
 extern TForm1* Form1;

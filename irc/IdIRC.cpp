@@ -39,6 +39,8 @@ void TIdIRC::Connect(int32_t ATimeout) {
     ++FRegistryGeneration;
     FUser = FUsers.Add(FNick, std::string());
     FCurrentNick = FNick;
+    FRefusedNicks.clear();
+    FModeSyntax.Reset();
     SetState(csConnecting);
     TIdTCPClient::Connect(Id::TimeoutDefault);
     SetState(csConnected);
@@ -215,9 +217,4 @@ void TIdIRC::DispatchLine() {
     if (!DispatchCommand(user) && life.Alive()) {
         RaiseEvent(OnUnknownCommand, this, user, FLine.Command, FLine.Content);
     }
-}
-
-bool TIdIRC::DispatchCommand(TIdIRCUser* AUser) {
-    (void)AUser;
-    return false;
 }

@@ -9,8 +9,11 @@
 // wake-up) while the component is connected.
 #pragma once
 
+#include "IdIRCCTCPLimiter.h"
 #include "IdIRCChannels.h"
 #include "IdIRCEvents.h"
+#include "IdIRCModeSyntax.h"
+#include "IdIRCNumerics.h"
 #include "IdIRCReplies.h"
 #include "IdIRCTokenizer.h"
 #include "IdIRCUsers.h"
@@ -21,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TIdIRCReadLink;
 
@@ -204,6 +208,22 @@ public:
     // Slot 0 the prefix, 1 the command, 2 to 29 the parameters.
     const std::string& Tokens(size_t AIndex) const { return FLine.Tokens.at(AIndex); }
 
+    // True after numeric 306 (now away), false after 305.
+    bool Away() const { return FAway; }
+    // The channel list being collected for OnList (321 to 323), and where its next batch starts.
+    const std::vector<std::string>& ListBuffer() const { return FListBuffer; }
+    int32_t ListPosition() const { return FListPosition; }
+    // The channel mode letters as the server announced them (numeric 5), the common set until
+    // it does; reset by every Connect.
+    const TIdIRCModeSyntax& ModeSyntax() const { return FModeSyntax; }
+    // The rate limit of automatic CTCP answers. Assignable, so that a test can give it a clock.
+    TIdIRCCTCPLimiter& CTCPLimiter() { return FCTCPLimiter; }
+
+    // The index of the current line's command in the command table, or -1.
+    int CommandIndex() const;
+    // Not empty and beginning with "!", "#", "&" or "+".
+    static bool IsChannelName(std::string_view AName);
+
     // Whether the last reader has ended, and the message of what ended it (a server close,
     // a line too long, a handler's exception, a disconnect): for tests and diagnostics. An
     // ended reader is not a fault; nothing is reported.
@@ -218,9 +238,21 @@ protected:
     // handler may suppress the rest), then DispatchCommand, then OnUnknownCommand for a line
     // nothing handled.
     void DispatchLine();
-    // The one place where named commands and numeric replies are handled; true when the
-    // line was. Nothing is handled yet.
+    // Named commands through the command table (IdIRCDispatch.cpp), numeric replies through
+    // the numeric table (IdIRCNumericReplies.cpp); true when the line was handled.
     bool DispatchCommand(TIdIRCUser* AUser);
+
+    // Applies the mode change of the current line to the channel named in slot AStart (modes
+    // in AStart + 1, parameters from AStart + 2), raising the op, voice and ban events; true
+    // when the channel's mode set changed. Which letters take a parameter is ModeSyntax's.
+    bool ParseChannelModes(size_t AStart);
+    // Applies the user mode string in slot 3 to UserMode; true when it changed.
+    bool ParseUserModes();
+
+    // CTCP inside PRIVMSG (a query) and NOTICE (a reply), and DCC offers (IdIRCCTCPReplies.cpp).
+    void HandleCTCPQuery();
+    void HandleCTCPReply();
+    void HandleDCC(const std::string& AArguments);
 
 private:
     // Lets the line handling notice that an event handler destroyed the component (the
@@ -245,6 +277,58 @@ private:
     private:
         TLife* FLife;
     };
+    // A reference to a user taken for the length of one handling (the sender of a CTCP query,
+    // a kick's victim) and released at its end, unless a handler destroyed the component or a
+    // reconnect emptied the registry meanwhile.
+    class THeldUser {
+    public:
+        THeldUser(TIdIRC& AClient, TIdIRCUser* AUser)
+            : FLife(AClient.FLife), FClient(AClient), FUser(AUser),
+              FGeneration(AClient.FRegistryGeneration) {}
+        ~THeldUser() {
+            if (FLife.Alive() && FClient.FRegistryGeneration == FGeneration) {
+                FClient.FUsers.Release(FUser);
+            }
+        }
+        THeldUser(const THeldUser&) = delete;
+        THeldUser& operator=(const THeldUser&) = delete;
+        bool Alive() const { return FLife.Alive(); }
+
+    private:
+        TLifeGuard FLife;
+        TIdIRC& FClient;
+        TIdIRCUser* FUser;
+        uint32_t FGeneration;
+    };
+
+    // The named commands, one handler each; the command table in IdIRCDispatch.cpp maps the
+    // command text to them. AUser is the sender's entry.
+    friend struct TIdIRCCommandTable;
+    void DoPrivmsg(TIdIRCUser* AUser);
+    void DoNotice(TIdIRCUser* AUser);
+    void DoJoin(TIdIRCUser* AUser);
+    void DoPart(TIdIRCUser* AUser);
+    void DoKick(TIdIRCUser* AUser);
+    void DoMode(TIdIRCUser* AUser);
+    void DoNick(TIdIRCUser* AUser);
+    void DoQuit(TIdIRCUser* AUser);
+    void DoInvite(TIdIRCUser* AUser);
+    void DoKill(TIdIRCUser* AUser);
+    void DoPing(TIdIRCUser* AUser);
+    void DoWallops(TIdIRCUser* AUser);
+    void DoTopic(TIdIRCUser* AUser);
+    // A numeric reply (IdIRCNumericReplies.cpp); false for a number nothing handles.
+    bool DoNumeric(TIdIRCUser* AUser, int32_t ACode);
+    void DoChannelList(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow);
+    void DoNames(TIdIRCChannel* AChannel);
+    // The nick fallback while registering (431 to 433).
+    void NickRefused();
+    // Raises OnSystem for a row that has a category, building the text only when it is bound.
+    void RaiseSystem(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow);
+    // The current line's parameter n (slot n + 1).
+    const std::string& Param(size_t AIndex) const { return FLine.Tokens[AIndex + 1]; }
+    // AFirst followed by every non-empty slot from AFromSlot on, each after one blank.
+    std::string ModeText(const std::string& AFirst, size_t AFromSlot) const;
 
     // The text commands' common path: ATarget, then AText cut into pieces that fit, each sent
     // as APrefix + piece + ASuffix.
@@ -278,6 +362,15 @@ private:
     // handler reconnected) must not release what the registry no longer holds.
     uint32_t FRegistryGeneration = 0;
     std::shared_ptr<TIdIRCReadLink> FReader; // the last reader started
+
+    bool FAway = false;
+    std::vector<std::string> FListBuffer;
+    int32_t FListPosition = 0;
+    TIdIRCModeSyntax FModeSyntax;
+    TIdIRCCTCPLimiter FCTCPLimiter;
+    // The nicks the server refused in this registration: the fallback ends rather than send
+    // one of them again.
+    std::vector<std::string> FRefusedNicks;
 
     // The received line: the tokenizer reads it without changing it, so it is the copy that
     // OnReceive is given as well.

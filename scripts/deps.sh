@@ -7,7 +7,7 @@ packages=(
     cmake g++ ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev fonts-urw-base35
-    xvfb xauth x11-apps x11-utils imagemagick
+    xvfb xauth x11-apps x11-utils imagemagick xdotool
     clang-format
     ngircd ii dante-server microsocks
 )

@@ -33,13 +33,13 @@ TEST_F(IRCReader, LinesArriveInOrderHoweverTheBytesAreCut) {
     };
     const Case cases[] = {
         {"two lines in one segment are two lines, in order",
-         "PING :a\r\nPING :b\r\n",
+         "PONG :a\r\nPONG :b\r\n",
          0,
-         {"PING :a", "PING :b"}},
+         {"PONG :a", "PONG :b"}},
         {"a line split across segments is one line",
-         "PRIVMSG #c :hello there\r\n",
+         "SAY #c :hello there\r\n",
          7,
-         {"PRIVMSG #c :hello there"}},
+         {"SAY #c :hello there"}},
         {"a CR LF split between segments leaves no CR in the line",
          "A 1\r\nB 2\r\n",
          4,
@@ -62,7 +62,7 @@ TEST_F(IRCReader, LinesArriveInOrderHoweverTheBytesAreCut) {
         ASSERT_TRUE(PumpUntilReceived(c.expected.size() + 1));
         received.pop_back();
         EXPECT_EQ(received, c.expected);
-        // Every line is tokenized and, handled by nothing yet, raises OnUnknownCommand.
+        // Every line is tokenized and, no command the dispatcher knows, raises OnUnknownCommand.
         EXPECT_EQ(unknown.size(), c.expected.size() + 1);
     }
 }

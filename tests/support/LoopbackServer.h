@@ -1,56 +1,82 @@
-// A scripted TCP server on 127.0.0.1 for transport tests and the benchmarks. It listens on a
-// port the system picks and serves the first connection: the script (Send, Close, Reset) runs
-// in order on the server's own thread, so the test's thread is free to block in the client
-// under test. The waits read what the client sent.
+// A scripted TCP server on 127.0.0.1 for transport and protocol tests. It listens on a port
+// the system picks, accepts every connection and records what each client sends. The script
+// (Send in chosen pieces with a pause between them, WaitFor a text from the client, Close,
+// Reset, NextConnection) runs in order on the server's own thread, so the test's thread is
+// free to block in the client under test; actions may be queued while the script runs.
 //
-//     server.Send(":srv 001 bob :hi\r\n").Close();
+//     server.WaitFor("NICK bob\r\n").Send(":srv 001 bob :hi\r\n", 1, 2ms).Close();
+//
+// Actions target the current connection (the first accepted, until NextConnection) and wait
+// until it has been accepted.
 #pragma once
 
 #include "RawSocket.h"
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class LoopbackServer {
 public:
+    using Millis = std::chrono::milliseconds;
+
     LoopbackServer();
-    ~LoopbackServer(); // stops the script and closes the socket (without a reset)
+    ~LoopbackServer(); // stops the script and closes every socket (without a reset)
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    int Port() const { return FListener.LocalPort(); }
+    int Port() const { return FPort; }
     static const char* Host() { return "127.0.0.1"; }
 
-    // Sends in pieces of `chunk` bytes (0: one piece), with `pause` after each, so that the
-    // client meets them in separate receipts.
-    LoopbackServer& Send(std::string bytes, size_t chunk = 0,
-                         std::chrono::milliseconds pause = std::chrono::milliseconds(0));
-    LoopbackServer& Close() { return Queue('c', {}); } // half-close: the client reads the end
-    LoopbackServer& Reset() { return Queue('r', {}); } // SO_LINGER 0: the client sees a reset
+    // Writes the bytes in pieces of `chunk` bytes (0: one piece), each sent at once
+    // (TCP_NODELAY) and followed by the pause.
+    LoopbackServer& Send(std::string bytes, size_t chunk = 0, Millis pause = Millis(0));
+    // Waits until the client has sent `text` after the previous match on this connection;
+    // a time-out records a failure and drops the rest of the script.
+    LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000));
+    LoopbackServer& Close(); // half-close: the client reads end of data
+    LoopbackServer& Reset(); // SO_LINGER 0: the client sees a reset
+    LoopbackServer& NextConnection();
 
-    // Each wait gives up (false) after TestSupport::HangLimit.
-    bool WaitForReceived(const std::string& text);
-    bool WaitForClientClose();
-    std::string Received(); // what the waits have read of the client's bytes so far
-    bool WaitScriptDone();  // every queued step has been carried out
+    // Each wait gives up (false) after the time-out.
+    bool WaitScriptDone(Millis timeout = Millis(5000));
+    bool WaitForReceived(const std::string& text, Millis timeout = Millis(5000), size_t index = 0);
+    bool WaitForClientClose(Millis timeout = Millis(5000), size_t index = 0);
+
+    std::string Received(size_t index = 0) const;
+    size_t ConnectionCount() const;
+    std::vector<std::string> Failures() const; // a WaitFor that timed out, a failed send
 
 private:
-    LoopbackServer& Queue(char kind, std::string bytes);
-    bool ReadUntil(const std::function<bool()>& done);
+    struct Action;
+    struct Connection;
+
+    LoopbackServer& Queue(Action action);
+    bool WaitUntil(Millis timeout, const std::function<bool()>& done);
+    void Run();
+    void AcceptPending();
+    void ReadFrom(Connection& connection);
+    int Advance(); // runs the head actions as far as they go; returns the poll time-out
+    void Wake();
 
     RawSocket FListener;
-    std::mutex FLock;
+    int FWakeRead = -1;
+    int FWakeWrite = -1;
+    int FPort = 0;
+
+    mutable std::mutex FLock;
     std::condition_variable FChanged;
-    std::deque<std::pair<char, std::string>> FScript;
-    int FPeer = -1; // the served connection, once accepted; -1 again after a reset
-    std::string FReceived;
-    bool FClientClosed = false;
-    bool FBusy = false; // a step taken off the script is being carried out
+    std::deque<Action> FScript;
+    std::vector<std::unique_ptr<Connection>> FConnections;
+    std::vector<std::string> FFailures;
+    size_t FCurrent = 0;
     bool FStop = false;
     std::thread FThread;
 };

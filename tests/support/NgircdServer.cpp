@@ -4,76 +4,109 @@
 #include "Waiting.h"
 
 #include <arpa/inet.h>
-#include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
+#include <sstream>
+#include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-bool Accepts(int APort) {
-    RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+const char* const kProgram = "/usr/sbin/ngircd";
+
+bool Accepts(uint16_t APort) {
+    RawSocket probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(APort));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return socket.Valid() &&
-           ::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    address.sin_port = htons(APort);
+    return probe.Valid() &&
+           ::connect(probe.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
 } // namespace
 
-NgircdServer::NgircdServer() : FPort(FreeLoopbackPort()) {
-    const std::string config = (FDir.Path() / "ngircd.conf").string();
-    // Nicks up to 30 characters: the window's own fallback nick is 11.
-    FDir.WriteFile("ngircd.conf", "[Global]\n"
-                                  "Name = irc.brisal.test\n"
-                                  "Info = Brisal test server\n"
-                                  "Listen = 127.0.0.1\n"
-                                  "Ports = " +
-                                      std::to_string(FPort) +
-                                      "\n"
-                                      "[Limits]\n"
-                                      "MaxNickLength = 30\n"
-                                      "[Options]\n"
-                                      "DNS = no\n"
-                                      "Ident = no\n"
-                                      "PAM = no\n");
-    const std::string log = (FDir.Path() / "ngircd.log").string();
-    FPid = fork();
-    if (FPid == 0) {
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out >= 0) {
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
+NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(std::move(AConfig)) {
+    namespace fs = std::filesystem;
+    if (access(kProgram, X_OK) != 0) {
+        throw std::runtime_error(std::string(kProgram) + " is missing: run scripts/deps.sh");
+    }
+    // Run as root, the server is started as "nobody" (see ChildProcess), which must be able to
+    // read its configuration and message of the day.
+    fs::permissions(FDirectory.Path(), fs::perms::owner_all | fs::perms::group_read |
+                                           fs::perms::group_exec | fs::perms::others_read |
+                                           fs::perms::others_exec);
+    fs::create_directory(FDirectory.Path() / "conf.d");
+    FDirectory.WriteFile("motd", FConfig.Motd + "\n");
+
+    // A port free a moment ago can be taken before the server binds it; the server then ends,
+    // and another port is tried.
+    std::string failures;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        FPort = FreeLoopbackPort();
+        FDirectory.WriteFile("ngircd.conf", ConfigText());
+        const fs::path config = FDirectory.Path() / "ngircd.conf";
+        FProcess = std::make_unique<ChildProcess>(
+            std::vector<std::string>{kProgram, "--nodaemon", "--config", config.string()},
+            FDirectory.Path() / "ngircd.log", true);
+        const bool ready = TestSupport::WaitUntil([&] { return !Running() || Accepts(FPort); });
+        if (ready && Running()) {
+            return;
         }
-        execlp("ngircd", "ngircd", "-n", "-f", config.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+        failures += FProcess->Log();
+        FProcess->Stop();
     }
-    if (FPid < 0) {
-        FProblem = "fork failed";
-        return;
-    }
-    FReady = TestSupport::WaitUntil([this] {
-        int status = 0;
-        if (waitpid(FPid, &status, WNOHANG) == FPid) {
-            FPid = -1;
-            return true; // ended: it will not come up
-        }
-        return Accepts(FPort);
-    });
-    if (!Running()) {
-        FProblem = "ngircd did not come up (installed? scripts/deps.sh installs it): " +
-                   FDir.ReadFile("ngircd.log");
-    }
+    FProcess.reset();
+    throw std::runtime_error("ngircd did not start listening:\n" + failures);
 }
 
 NgircdServer::~NgircdServer() {
-    if (FPid > 0) {
-        kill(FPid, SIGTERM);
-        int status = 0;
-        waitpid(FPid, &status, 0);
+    Stop();
+}
+
+void NgircdServer::Stop() {
+    if (FProcess) {
+        FProcess->Stop();
     }
+}
+
+std::string NgircdServer::Log() const {
+    return FProcess ? FProcess->Log() : std::string();
+}
+
+std::string NgircdServer::ConfigText() const {
+    const std::string directory = FDirectory.Path().string();
+    std::ostringstream text;
+    text << "[Global]\n"
+         << "    Name = " << Name() << "\n"
+         << "    Info = Brisal test server\n"
+         << "    AdminInfo1 = Brisal tests\n"
+         << "    AdminInfo2 = 127.0.0.1\n"
+         << "    AdminEMail = tests@brisal.test\n"
+         << "    Listen = " << Host() << "\n"
+         << "    Ports = " << FPort << "\n"
+         << "    MotdFile = " << directory << "/motd\n"
+         << "[Limits]\n"
+         << "    MaxConnectionsIP = 0\n"
+         << "    MaxNickLength = " << FConfig.MaxNickLength << "\n"
+         << "    PingTimeout = " << FConfig.PingTimeout << "\n"
+         << "    PongTimeout = " << FConfig.PongTimeout << "\n"
+         << (FConfig.FloodPenalty ? "" : "    MaxPenaltyTime = 0\n")
+         << "[Options]\n"
+         // The host's own drop-in directory must not change the test's server.
+         << "    IncludeDir = " << directory << "/conf.d\n"
+         << "    DNS = no\n"
+         << "    Ident = no\n"
+         << "    PAM = no\n"
+         << "    OperCanUseMode = yes\n"
+         << "[Operator]\n"
+         << "    Name = " << FConfig.Oper << "\n"
+         << "    Password = " << FConfig.OperPassword << "\n";
+    for (const NgircdChannel& channel : FConfig.Channels) {
+        text << "[Channel]\n"
+             << "    Name = " << channel.Name << "\n"
+             << "    Topic = " << channel.Topic << "\n"
+             << "    Modes = " << channel.Modes << "\n";
+    }
+    return text.str();
 }

@@ -1,0 +1,269 @@
+// Connect, Join Channel and the input line, and what the join and chat controls say about
+// the session: whether the client is in the channel, and whether the connection still lives.
+//
+// Text typed into the window goes to the wire and to the game's file as UTF-8.
+#include "AutoSize.h"
+#include "ErrorDisplay.h"
+#include "Unit1.h"
+
+#include <IdIRC.h>
+#include <IdIRCCaseFold.h>
+#include <IdMainThreadQueue.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+// The class library's conversion error.
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string Utf8(const QString& AText) {
+    return AText.toUtf8().toStdString();
+}
+
+// A decimal integer of 32 bits, with an optional sign and nothing else.
+int32_t StrToInt(const std::string& AText) {
+    const auto invalid = [&] {
+        return EConvertError("'" + AText + "' is not a valid integer value");
+    };
+    const size_t digits = !AText.empty() && (AText[0] == '+' || AText[0] == '-') ? 1 : 0;
+    if (AText.size() <= digits ||
+        AText.find_first_not_of("0123456789", digits) != std::string::npos) {
+        throw invalid();
+    }
+    errno = 0;
+    const long long value = std::strtoll(AText.c_str(), nullptr, 10);
+    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+        throw invalid();
+    }
+    return int32_t(value);
+}
+
+} // namespace
+
+std::string ChannelProblem(const std::string& AText) {
+    static constexpr std::string_view prefixes = "#&+!";
+    if (AText.empty() || prefixes.find(AText.front()) == std::string_view::npos) {
+        return "'" + AText +
+               "' is not a channel: a channel's name starts with #, &, + or ! (for example #" +
+               AText + ").";
+    }
+    if (AText.size() == 1) {
+        return "'" + AText + "' is not a channel: the name needs more than its prefix.";
+    }
+    for (unsigned char c : AText) {
+        if (c == ' ' || c == ',' || c == 7 || c < 32) {
+            return "'" + AText +
+                   "' is not a channel: a channel's name holds no blanks, commas or control "
+                   "characters.";
+        }
+    }
+    return std::string();
+}
+
+namespace {
+
+// The refusals a server answers a JOIN with: the channel is their second parameter.
+bool RefusesJoin(const std::string& ANumeric) {
+    static constexpr std::array<std::string_view, 10> refusals = {
+        "403", "405", "437", "471", "473", "474", "475", "476", "477", "489"};
+    for (std::string_view numeric : refusals) {
+        if (ANumeric == numeric) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string TForm1::Channel() const {
+    return Utf8(ed_channel->text());
+}
+
+bool TForm1::SameChannel(const std::string& AName) const {
+    return IRCSameName(AName, Channel());
+}
+
+void TForm1::Button_connectClick() {
+    const QString nick = ed_nick->text();
+    if (nick == QLatin1String("Brisal")) {
+        throw std::runtime_error("Please, change your nickname!");
+    }
+    IRCbot->SetNick(Utf8(nick));
+    IRCbot->SetHost(Utf8(ed_serv->text()));
+    const std::string portText = Utf8(ed_port->text());
+    const int32_t port = StrToInt(portText);
+    if (port < 1 || port > 65535) {
+        throw EConvertError("'" + portText +
+                            "' is not a port: a port is a number from 1 to 65535.");
+    }
+    IRCbot->SetPort(port);
+
+    // Hidden for good: nothing ever shows them again (the button's own click is running).
+    for (QWidget* gone : {static_cast<QWidget*>(ed_nick), static_cast<QWidget*>(ed_serv),
+                          static_cast<QWidget*>(ed_port), static_cast<QWidget*>(Label2),
+                          static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                          static_cast<QWidget*>(Button_connect)}) {
+        gone->hide();
+    }
+    Label5->show();
+    ed_channel->show();
+    Button_join->show();
+    ed_channel->setFocus();
+
+    try {
+        IRCbot->Connect(100);
+    } catch (...) {
+        SetChatState(chConnectionEnded, "Could not connect to IRC server.");
+        throw;
+    }
+}
+
+void TForm1::IRCbotConnect(TIdComponent*) {
+    SetCaption(Label1, QStringLiteral("Connected to IRC server!"));
+    SetChatState(chConnected);
+}
+
+void TForm1::Button_joinClick() {
+    const std::string channel = Channel();
+    if (const std::string problem = ChannelProblem(channel); !problem.empty()) {
+        ed_channel->setFocus();
+        throw std::runtime_error(problem);
+    }
+    ed_channel->hide();
+    Button_join->hide();
+    RichEdit1->show();
+    Edit1->show();
+    Memo1->hide();
+    if (FChatState == chConnected) {
+        // A JOIN before the server's welcome is refused and never repeated; it waits.
+        if (IRCbot->State() == csLoggedIn) {
+            SendJoin();
+        } else {
+            SetChatState(chJoinHeld);
+        }
+    } else {
+        SetChatState(FChatState); // says why nothing can be sent
+    }
+}
+
+void TForm1::SendJoin() {
+    SetChatState(chJoining);
+    IRCbot->Join(Channel());
+}
+
+void TForm1::IRCbotStateChange(TIdComponent* Sender) {
+    if (static_cast<TIdIRC*>(Sender)->State() == csLoggedIn && FChatState == chJoinHeld) {
+        SendJoin();
+    }
+}
+
+void TForm1::IRCbotJoined(TIdIRC*, TIdIRCChannel* AChannel) {
+    if (AChannel != nullptr && SameChannel(AChannel->Name())) {
+        SetChatState(chInChannel);
+    }
+}
+
+void TForm1::IRCbotKicked(TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel) {
+    const std::string kicker = AUser != nullptr ? AUser->Nick() : std::string();
+    const std::string name = AChannel != nullptr ? AChannel->Name() : std::string();
+    if (SameChannel(name)) {
+        SetChatState(chNotInChannel, "kicked by " + kicker);
+    }
+    Addline("**You have been kicked off of " + name + " by " + kicker + ".");
+}
+
+// A refusal's text is "nick channel :reason".
+void TForm1::IRCbotError(TIdIRC*, TIdIRCUser*, const std::string& ANumeric,
+                         const std::string& AError) {
+    if (!RefusesJoin(ANumeric) || (FChatState != chJoining && FChatState != chJoinHeld)) {
+        return;
+    }
+    const size_t channelAt = AError.find(' ');
+    if (channelAt == std::string::npos) {
+        return;
+    }
+    const size_t channelEnd = AError.find(' ', channelAt + 1);
+    const std::string channel = AError.substr(channelAt + 1, channelEnd - channelAt - 1);
+    if (!SameChannel(channel)) {
+        return;
+    }
+    std::string reason;
+    if (const size_t colon = AError.find(" :"); colon != std::string::npos) {
+        reason = AError.substr(colon + 2);
+    } else if (channelEnd != std::string::npos) {
+        reason = AError.substr(channelEnd + 1);
+    }
+    SetChatState(chNotInChannel, reason);
+    Addline("**Cannot join " + channel + ": " + reason);
+}
+
+void TForm1::Edit1KeyUp(int AKey) {
+    if (AKey != Qt::Key_Return && AKey != Qt::Key_Enter) {
+        return;
+    }
+    if (FChatState != chInChannel) {
+        return; // the field is disabled and says why; nothing is sent, nothing echoed
+    }
+    const std::string text = Utf8(Edit1->text());
+    IRCbot->Say(Channel(), text);
+    Edit1->clear(); // sent: an echo that cannot be written must not invite a second Enter
+    Addline("(*" + IRCbot->Nick() + "*) " + text);
+}
+
+void TForm1::CheckConnection() {
+    if (FChatState == chNotConnected || FChatState == chConnectionEnded) {
+        return;
+    }
+    if (IRCbot->Connected() && !IRCbot->ReadThreadEnded()) {
+        return;
+    }
+    SetChatState(chConnectionEnded, "Disconnected from IRC server.");
+}
+
+void TForm1::SetChatState(TChatState AState, const std::string& AReason) {
+    FChatState = AState;
+    const QString channel = ed_channel->text();
+    QString says;
+    switch (AState) {
+    case chNotConnected:
+        says = QStringLiteral("Not connected: nothing typed here is sent.");
+        break;
+    case chConnected:
+    case chInChannel:
+        break;
+    case chJoinHeld:
+        says =
+            QStringLiteral("Waiting for the server to log us in, then joining %1...").arg(channel);
+        break;
+    case chJoining:
+        says = QStringLiteral("Joining %1...").arg(channel);
+        break;
+    case chNotInChannel:
+        says = QStringLiteral("Not in %1 (%2): nothing typed here is sent.")
+                   .arg(channel, QString::fromUtf8(AReason));
+        break;
+    case chConnectionEnded:
+        SetCaption(Label1, QString::fromUtf8(AReason));
+        says = QStringLiteral("%1 Nothing typed here is sent.").arg(QString::fromUtf8(AReason));
+        Button_join->setEnabled(false);
+        break;
+    }
+    Edit1->setPlaceholderText(says);
+    Edit1->setEnabled(AState == chInChannel);
+    if (AState == chInChannel && Edit1->isVisible()) {
+        Edit1->setFocus();
+    }
+}
