@@ -306,12 +306,18 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
         case 'o':
             if (change.Class == mcPrefix) {
                 RaiseEvent(change.Set ? OnOp : OnDeop, this, setter, channel, target);
+                if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+                    return false;
+                }
                 change.Set ? channel->Op(target) : channel->Deop(target);
             }
             continue;
         case 'v':
             if (change.Class == mcPrefix) {
                 RaiseEvent(change.Set ? OnVoice : OnDevoice, this, setter, channel, target);
+                if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+                    return false;
+                }
                 change.Set ? channel->Voice(target) : channel->Devoice(target);
             }
             continue;
