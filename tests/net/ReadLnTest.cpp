@@ -1,5 +1,5 @@
-// Line reading and the input buffers, against an in-memory handler where every receipt
-// boundary is exact.
+// Reading lines and numeric replies, and the input buffers, against an in-memory handler
+// where every receipt boundary is exact.
 #include "IdException.h"
 #include "IdManagedBuffer.h"
 #include "IdSimpleBuffer.h"
@@ -194,19 +194,6 @@ TEST(ReadLn, RemovedLinesAndReadAllAreReportedAsReadWork) {
 
 namespace {
 
-std::string Pattern(int n) {
-    std::string s(size_t(n), '\0');
-    for (int i = 0; i < n; ++i) {
-        s[size_t(i)] = char('a' + i % 26);
-    }
-    return s;
-}
-
-void Append(TIdSimpleBuffer& buffer, const std::string& bytes) {
-    buffer.Seek(0, soEnd);
-    buffer.Write(bytes.data(), int32_t(bytes.size()));
-}
-
 std::string Logical(const TIdSimpleBuffer& buffer) {
     return std::string(buffer.Data(), size_t(buffer.Size()));
 }
@@ -222,18 +209,15 @@ TEST(Buffer, ExtractAndRemoveFromTheFrontInBothKinds) {
         std::vector<int32_t> removed;
         buffer->OnBytesRemoved = [&](TIdSimpleBuffer* sender, int32_t count) {
             removed.push_back(count);
-            EXPECT_EQ(sender->Size(), removed.size() == 1 ? 7 : 0)
-                << "fired after the bytes are gone";
+            EXPECT_EQ(sender->Size(), removed.size() == 1 ? 7 : 0) << "fired before removing";
         };
-        Append(*buffer, "0123456789");
+        buffer->Write("0123456789", 10);
         EXPECT_EQ(buffer->Extract(3), "012");
         // Beyond the buffered bytes: the fixed text, nothing removed, no event.
-        EXPECT_EQ(TestSupport::Raised<EIdNotEnoughDataInBuffer>([&] { buffer->Extract(8); }),
+        EXPECT_EQ(Raised<EIdNotEnoughDataInBuffer>([&] { buffer->Extract(8); }),
                   "Not enough data in buffer.");
         EXPECT_THROW(buffer->Remove(8), EIdNotEnoughDataInBuffer);
-        EXPECT_EQ(Logical(*buffer), "3456789");
-        // Exactly what is left: emptied and the memory released.
-        EXPECT_EQ(buffer->Extract(7), "3456789");
+        EXPECT_EQ(buffer->Extract(7), "3456789"); // exactly what is left: memory released
         EXPECT_EQ(buffer->Capacity(), 0);
         EXPECT_EQ(removed, (std::vector<int32_t>{3, 7}));
         EXPECT_EQ(buffer->Extract(0), "");
@@ -242,14 +226,16 @@ TEST(Buffer, ExtractAndRemoveFromTheFrontInBothKinds) {
 
 // Removals below 32768 consumed bytes only advance the count; reaching it exactly moves the
 // rest to the front and starts the count over.
-TEST(ManagedBuffer, CompactsWhenConsumedBytesReachTheThreshold) {
+TEST(Buffer, ManagedCompactsWhenConsumedBytesReachTheThreshold) {
     TIdManagedBuffer buffer;
-    const std::string all = Pattern(40000);
-    Append(buffer, all);
+    std::string all(40000, '\0');
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = char('a' + i % 26);
+    }
+    buffer.Write(all.data(), int32_t(all.size()));
     buffer.Remove(32000);
     EXPECT_EQ(buffer.Extract(767), all.substr(32000, 767));
     EXPECT_EQ(buffer.ConsumedCount(), 32767);
-    EXPECT_NE(buffer.Data(), buffer.Memory());
     EXPECT_EQ(buffer.Extract(1), all.substr(32767, 1));
     EXPECT_EQ(buffer.ConsumedCount(), 0);
     EXPECT_EQ(buffer.Data(), buffer.Memory());
@@ -257,6 +243,83 @@ TEST(ManagedBuffer, CompactsWhenConsumedBytesReachTheThreshold) {
     buffer.Remove(buffer.Size()); // exactly the size: the count starts over, memory released
     EXPECT_EQ(buffer.ConsumedCount(), 0);
     EXPECT_EQ(buffer.Capacity(), 0);
-    Append(buffer, "xyz");
-    EXPECT_EQ(buffer.Data(), buffer.Memory());
+}
+
+// A reply ("250-first", "250 last") ends at the end marker (its code in any case) or at a line
+// shorter than its code, skipping blank lines, and leaves the rest unread. A code not allowed
+// raises with the reply's text.
+TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineAndLeavesTheRest) {
+    const struct {
+        const char* why;
+        std::string wire;
+        int16_t code;
+        std::vector<std::string> text;
+        std::string next; // the line read after the reply
+    } cases[] = {
+        {"one line", "220 ready\r\nnext\r\n", 220, {"ready"}, "next"},
+        {"continued", "250-A\r\n250-B\r\n250 C\r\nn\r\n", 250, {"A", "B", "C"}, "n"},
+        {"blank lines are skipped", "\r\n  \r\n250-a\r\n\r\n250 b\r\nn\r\n", 250, {"a", "b"}, "n"},
+        {"a line shorter than the code", "250-a\r\n25\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a line of just the code", "250-a\r\n250\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a short first line is a whole reply", "25\r\n250 b\r\n", 25, {""}, "250 b"},
+        {"a code with letters, in another case", "ab1-x\r\nAB1 y\r\nn\r\n", 0, {"x", "y"}, "n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire);
+        t.Handler->EndOfData(); // a read past the script ends instead of waiting
+        EXPECT_EQ(t.Conn.ReadReply(), c.code);
+        EXPECT_EQ(t.Conn.LastReply()->Text(), c.text);
+        EXPECT_EQ(t.Conn.ReadLn(), c.next);
+    }
+    ScriptedConnection t;
+    t.Handler->Receipt("550-No such file\r\n550 Try again\r\n250 ok\r\n");
+    try {
+        t.Conn.ReadReply({250, 251});
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdProtocolReplyError& e) {
+        EXPECT_EQ(e.ReplyErrorCode(), 550);
+        EXPECT_STREQ(e.what(), "No such file\r\nTry again\r\n");
+    }
+    EXPECT_EQ(t.Conn.ReadReply({250}), 250);
+}
+
+// A reply holds at most 1000 lines and 65536 bytes, a line counting its text (CR LF dropped)
+// and one byte for its ending, blank lines too. Beyond that it raises, keeps what it read in
+// LastReply and leaves the rest unread.
+TEST(ReplyRead, LimitsOfOneReply) {
+    const auto repeat = [](const std::string& AText, int ACount) {
+        std::string result;
+        while (ACount-- > 0) {
+            result += AText;
+        }
+        return result;
+    };
+    const std::string x = "250-x\r\n";
+    const std::string wide = "250-" + std::string(6548, 'y') + "\r\n"; // counts 6553
+    const struct {
+        const char* why;
+        std::string wire;
+        bool tooLong;
+        size_t kept; // lines in LastReply
+    } cases[] = {
+        {"1000 lines", repeat(x, 999) + "250 end\r\n", false, 1000},
+        {"1001 lines", repeat(x, 1000) + "250 end\r\n", true, 1000},
+        {"65536 bytes", repeat(wide, 10) + "250 e\r\n", false, 11},
+        {"65537 bytes", repeat(wide, 10) + "250 ee\r\n", true, 11},
+        {"blank lines count", x + std::string(70000, '\n') + "250 end\r\n", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire + "next\r\n");
+        t.Handler->EndOfData();
+        EXPECT_EQ(Raised<EIdReplyTooLong>([&] { EXPECT_EQ(t.Conn.ReadReply(), 250); }),
+                  c.tooLong ? "Reply longer than 1000 lines or 65536 bytes." : "(nothing raised)");
+        EXPECT_EQ(t.Conn.LastReply()->Text().size(), c.kept);
+        EXPECT_EQ(t.Conn.LastReply()->NumericCode(), 250);
+        while (t.Conn.ReadLn() != "next") {
+        }
+    }
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using TestSupport::Raised;
 
 namespace {
 
@@ -37,7 +38,7 @@ protected:
         FHandle.SetClientPortMax(AMax);
     }
     template <typename E> std::string BindRaises() {
-        return TestSupport::Raised<E>([&] { FHandle.Bind(); });
+        return Raised<E>([&] { FHandle.Bind(); });
     }
 
     TIdComponent FStackKeeper;
@@ -137,7 +138,10 @@ TEST_F(SocketHandle, CloseAllocateAndResetFreeTheDescriptor) {
 // The socket I/O handler against plain loopback peers.
 namespace {
 
-using TestSupport::Raised;
+// Answers Connected as a check made just before a close on another thread did: connected.
+struct LateCloseHandler : TIdIOHandlerSocket {
+    bool Connected() override { return true; }
+};
 
 void Connect(TIdIOHandlerSocket& AHandler, const std::string& AHost, int32_t APort,
              int32_t ATimeout = Id::TimeoutDefault) {
@@ -189,8 +193,7 @@ TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ProbeStackScope probe; // first: the handler's stack must be a ProbeStack
     RawSocket listener = RawSocket::Listener();
     TIdIOHandlerSocket handler;
-    handler.Open();
-    handler.ConnectClient("127.0.0.1", listener.LocalPort(), "", 0, 0, 0, Id::TimeoutDefault);
+    Connect(handler, "127.0.0.1", listener.LocalPort());
     RawSocket peer = listener.Accept();
     ProbeStack& stack = *ProbeStack::Active();
     const int fd = handler.Binding()->Handle();
@@ -218,4 +221,23 @@ TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(reader.get(), 0);
     EXPECT_FALSE(DescriptorOpen(fd)) << "the last call to leave closes the descriptor";
+}
+
+// A Disconnect on the window's thread can close the socket between a reader's check that it is
+// connected and its Recv or Send. That is this side's close and must raise what a close
+// raises, not the socket error of a call on no descriptor ("Socket Error # 10009").
+TEST(IOHandlerClose, ACallThatPassedTheCheckBeforeTheCloseRaisesDisconnected) {
+    RawSocket listener = RawSocket::Listener();
+    LateCloseHandler handler;
+    char byte = 'x';
+    for (bool send : {false, true}) {
+        SCOPED_TRACE(send ? "Send" : "Recv");
+        Connect(handler, "127.0.0.1", listener.LocalPort());
+        RawSocket peer = listener.Accept();
+        ASSERT_TRUE(peer.Valid());
+        handler.Close();
+        EXPECT_EQ(Raised<EIdClosedSocket>(
+                      [&] { send ? handler.Send(&byte, 1) : handler.Recv(&byte, 1); }),
+                  "Disconnected.");
+    }
 }

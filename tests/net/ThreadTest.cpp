@@ -28,11 +28,11 @@ namespace {
 // Shared, so a free-on-terminate thread can still be checked after it deleted itself.
 struct HookLog {
     void Add(const std::string& AEvent) {
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard lock(FMutex);
         FEvents.push_back(AEvent);
     }
     Events Get() {
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard lock(FMutex);
         return FEvents;
     }
     int Count(const std::string& AEvent) {
@@ -69,24 +69,15 @@ protected:
     void AfterExecute() override { Log->Add("AfterExecute"); }
     void BeforeExecute() override { Log->Add("BeforeExecute"); }
     void BeforeRun() override {
-        Log->Add("BeforeRun");
-        BeforeRunBody ? BeforeRunBody(*this) : void();
+        Log->Add("BeforeRun"), BeforeRunBody ? BeforeRunBody(*this) : void();
     }
-    void Cleanup() override {
-        Log->Add("Cleanup");
-        TIdThread::Cleanup();
-    }
+    void Cleanup() override { Log->Add("Cleanup"), TIdThread::Cleanup(); }
     void DoException(const std::exception& AException) override {
-        Log->Add("DoException");
-        TIdThread::DoException(AException);
+        Log->Add("DoException"), TIdThread::DoException(AException);
     }
-    void DoStopped() override {
-        Log->Add("DoStopped");
-        TIdThread::DoStopped();
-    }
+    void DoStopped() override { Log->Add("DoStopped"), TIdThread::DoStopped(); }
     void Run() override {
-        Log->Add("Run");
-        ++FRuns;
+        Log->Add("Run"), ++FRuns;
         FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 

@@ -3,28 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class RawSocket {
 public:
     RawSocket() = default;
     explicit RawSocket(int AFd) : FFd(AFd) {}
-    ~RawSocket();
-    RawSocket(RawSocket&& AOther) noexcept;
-    RawSocket& operator=(RawSocket&& AOther) noexcept;
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
+    ~RawSocket() { Close(); }
+    RawSocket(RawSocket&& AOther) noexcept : FFd(std::exchange(AOther.FFd, -1)) {}
+    RawSocket& operator=(RawSocket&& AOther) noexcept {
+        std::swap(FFd, AOther.FFd);
+        return *this;
+    }
 
     int Fd() const { return FFd; }
     bool Valid() const { return FFd >= 0; }
-    // The local port (0 when the socket has none).
-    uint16_t LocalPort() const;
+    uint16_t LocalPort() const; // 0 when the socket has none
     void Close();
 
-    // A TCP socket bound to 127.0.0.1:APort (0 = any free port); listening with ABacklog
-    // when AListen. Invalid when the port is taken.
-    static RawSocket Bound(uint16_t APort, bool AListen = false, int ABacklog = 16);
-    static RawSocket Listener(int ABacklog = 16) { return Bound(0, true, ABacklog); }
+    // A TCP socket bound to 127.0.0.1:APort (0 = any free port), listening when AListen;
+    // invalid when the port is taken.
+    static RawSocket Bound(uint16_t APort, bool AListen = false);
+    static RawSocket Listener() { return Bound(0, true); }
     // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
     static RawSocket Connected(uint16_t APort);
     // Accepts one connection, waiting up to AMSec; invalid on time-out.
@@ -35,10 +36,12 @@ private:
 };
 
 // A port on 127.0.0.1 that was free a moment ago (nothing listens on it now).
-uint16_t FreeLoopbackPort();
+inline uint16_t FreeLoopbackPort() {
+    return RawSocket::Bound(0).LocalPort();
+}
 
-// Holds ACount consecutive ports on 127.0.0.1, all bound by the returned sockets in order
-// (first port first). Empty when no such run was found.
+// ACount consecutive ports on 127.0.0.1, held by the returned sockets in order; empty when no
+// such run was found.
 std::vector<RawSocket> HoldPortRun(int ACount);
 
 // True while AFd is an open descriptor of this process.

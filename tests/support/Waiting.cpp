@@ -5,8 +5,8 @@
 
 namespace TestSupport {
 
-bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ALimit) {
-    const auto deadline = std::chrono::steady_clock::now() + ALimit;
+bool WaitUntil(const std::function<bool()>& APredicate) {
+    const auto deadline = std::chrono::steady_clock::now() + HangLimit;
     while (!APredicate()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return APredicate();
@@ -16,10 +16,10 @@ bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::millisecond
     return true;
 }
 
-Watchdog::Watchdog(std::string AWhat, std::chrono::milliseconds ALimit) {
-    FThread = std::thread([this, what = std::move(AWhat), ALimit] {
-        std::unique_lock<std::mutex> lock(FMutex);
-        if (!FDone.wait_for(lock, ALimit, [this] { return FCancelled; })) {
+Watchdog::Watchdog(std::string AWhat) {
+    FThread = std::thread([this, what = std::move(AWhat)] {
+        std::unique_lock lock(FMutex);
+        if (!FDone.wait_for(lock, 2 * HangLimit, [this] { return FCancelled; })) {
             std::fprintf(stderr, "Watchdog: hung in %s\n", what.c_str());
             std::abort();
         }
@@ -28,7 +28,7 @@ Watchdog::Watchdog(std::string AWhat, std::chrono::milliseconds ALimit) {
 
 Watchdog::~Watchdog() {
     {
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard lock(FMutex);
         FCancelled = true;
     }
     FDone.notify_all();
@@ -38,29 +38,24 @@ Watchdog::~Watchdog() {
 } // namespace TestSupport
 
 void CallGate::Arm() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard lock(FLock);
     FArmed = true;
     FEntered = FReturned = FReleased = false;
 }
 
 void CallGate::Release() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard lock(FLock);
     FReleased = true;
     FChanged.notify_all();
 }
 
-bool CallGate::WaitEntered() {
-    std::unique_lock<std::mutex> lock(FLock);
-    return FChanged.wait_for(lock, TestSupport::HangLimit, [this] { return FEntered; });
-}
-
-bool CallGate::WaitReturned() {
-    std::unique_lock<std::mutex> lock(FLock);
-    return FChanged.wait_for(lock, TestSupport::HangLimit, [this] { return FReturned; });
+bool CallGate::WaitFor(const bool& AFlag) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit, [&] { return AFlag; });
 }
 
 bool CallGate::Enter() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard lock(FLock);
     if (!FArmed || FEntered) {
         return false;
     }
@@ -73,7 +68,7 @@ void CallGate::Leave(bool AGated) {
     if (!AGated) {
         return;
     }
-    std::unique_lock<std::mutex> lock(FLock);
+    std::unique_lock lock(FLock);
     FReturned = true;
     FChanged.notify_all();
     FChanged.wait(lock, [this] { return FReleased; });
