@@ -1,5 +1,6 @@
 #include "FileWrite.h"
 #include "FormFixture.h"
+#include "Waiting.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using TestSupport::Raised;
 
 const std::string Sep(21, '-');
 
@@ -95,25 +97,16 @@ TEST_F(AddlineTest, FlagFileIsCreatedAsOneZeroByteAndAnExistingOneKeepsItsLaterB
     // directory cannot be opened for writing, even by root.)
     fs::remove(Dir.Path() / "data/comm.bin");
     fs::create_directory(Dir.Path() / "data/comm.bin");
-    try {
-        Form->Addline("z");
-        ADD_FAILURE() << "no error";
-    } catch (const EFOpenError& e) {
-        EXPECT_TRUE(Mentions(e.what(), {(Dir.Path() / "data/comm.bin").string(), "Is a directory"}))
-            << e.what();
-    }
+    const std::string error = Raised<EFOpenError>([&] { Form->Addline("z"); });
+    EXPECT_TRUE(Mentions(error, {(Dir.Path() / "data/comm.bin").string(), "Is a directory"}))
+        << error;
 }
 
 TEST_F(AddlineTest, MissingDataDirectoryFailsAfterTheScreenAndStoresAreUpdated) {
     fs::remove(Dir.Path() / "data");
-    try {
-        Form->Addline("lost");
-        FAIL() << "Addline did not report the missing directory";
-    } catch (const EFCreateError& e) {
-        EXPECT_TRUE(Mentions(
-            e.what(), {(Dir.Path() / "data/talofile.txt").string(), "No such file or directory"}))
-            << e.what();
-    }
+    const std::string error = Raised<EFCreateError>([&] { Form->Addline("lost"); });
+    EXPECT_TRUE(Mentions(error, {(Dir.Path() / "data/talofile.txt").string(), "No such file"}))
+        << error;
     EXPECT_EQ(Form->RichEdit1->toPlainText(), QStringLiteral("\nlost"));
     EXPECT_EQ(Form->ListBox1().back(), "LOST");
     EXPECT_EQ(Form->RichEdit2().Text(), Entry("LOST"));

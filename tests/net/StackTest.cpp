@@ -14,13 +14,10 @@
 #include <chrono>
 #include <csignal>
 #include <dlfcn.h>
-#include <functional>
 #include <netdb.h>
 #include <pthread.h>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 using TestSupport::Raised;
@@ -99,7 +96,8 @@ TEST_F(StackTest, ResolverFailuresKeepTheirMeaning) {
 }
 
 // Real failures come back with their codes: a port in use (which the caller may ignore), an
-// unconnected peer, a port out of range, a refused connect, a protocol that does not exist.
+// unconnected peer, a port out of range, a refused connect, an option or a protocol that does
+// not exist.
 TEST_F(StackTest, RealFailuresRaiseTheirCodes) {
     const TIdStackSocketHandle listener = Stack.NewSocketHandle(Id_SOCK_STREAM, 0);
     Stack.CheckForSocketError(Stack.Bind(listener, Id_PF_INET, "127.0.0.1", 0));
@@ -126,44 +124,12 @@ TEST_F(StackTest, RealFailuresRaiseTheirCodes) {
                   Stack.CheckForSocketError(Stack.Connect(s, Id_PF_INET, "127.0.0.1", port));
               }),
               "Socket Error # 10061\r\nConnection refused.");
+    // Winsock's SO_ACCEPTCONN (2) is Linux's SO_REUSEADDR: refused, never passed through.
+    const int32_t on = 1;
+    EXPECT_EQ(Stack.SetSockOpt(s, Id_SOL_SOCKET, 0x0002, &on, sizeof on), Id_SOCKET_ERROR);
+    EXPECT_EQ(Stack.LastSocketError(), 10042);
     Stack.CloseSocket(s);
     EXPECT_THROW(Stack.NewSocketHandle(Id_SOCK_STREAM, 99), EIdInvalidSocket);
-}
-
-// Operations the program does not call today, one row each.
-TEST_F(StackTest, OperationsOutsideTheLinePath) {
-    const struct {
-        const char* why;
-        std::function<std::string()> run;
-        std::string expected;
-    } cases[] = {
-        {"service names and numbers",
-         [&] {
-             return std::to_string(Stack.ServicePort("6667")) + " " +
-                    Raised<EIdInvalidServiceName>([&] { Stack.ServicePort("80x"); }) + " " +
-                    std::to_string(Stack.PortServices(65000).size());
-         },
-         "6667 80x is not a valid service. 0"},
-        // Winsock's SO_ACCEPTCONN (2) is Linux's SO_REUSEADDR: refused, never passed through.
-        {"socket options use Winsock numbers",
-         [&] {
-             const TIdStackSocketHandle s = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
-             const int32_t on = 1;
-             int32_t value = 0, length = sizeof value;
-             Stack.SetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
-             Stack.GetSockOpt(s, Id_SOL_SOCKET, Id_SO_REUSEADDR, &value, length);
-             const int32_t refused = Stack.SetSockOpt(s, Id_SOL_SOCKET, 0x0002, &on, sizeof on);
-             const std::string result = std::to_string(value != 0) + " " + std::to_string(refused) +
-                                        " " + std::to_string(Stack.LastSocketError());
-             Stack.CloseSocket(s);
-             return result;
-         },
-         "1 -1 10042"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(c.run(), c.expected);
-    }
 }
 
 // Linux numbers differ from BSD's, so the mapping must go by name (ECONNREFUSED is 111 here,
@@ -177,7 +143,6 @@ TEST(SocketErrorMapping, NativeErrorsMapByNameAndUnknownOnesStayBelowWinsockRang
     }
 }
 
-// The stack's waits, receives and sends on loopback sockets it made itself.
 namespace {
 
 // A connected loopback TCP pair made through the stack, closed at the end.
@@ -206,29 +171,6 @@ protected:
 };
 
 } // namespace
-
-// select()'s descriptor sets stop at 1024; a descriptor above that must still be waited on
-// and read correctly.
-TEST_F(SelectTest, DescriptorAbove1023IsHandledSafely) {
-    constexpr int kHigh = 1500;
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, kHigh + 1);
-    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) { // fails above the hard limit
-        GTEST_SKIP() << "descriptor limit too low to test";
-    }
-    ASSERT_EQ(dup2(Server, kHigh), kHigh);
-    TIdSocketHandles read{kHigh};
-    EXPECT_EQ(Stack.Select(&read, nullptr, nullptr, 0), 0);
-    ASSERT_EQ(Stack.Send(Client, "hi", 2, 0), 2);
-    read = {kHigh, Server};
-    TIdSocketHandles write{kHigh};
-    EXPECT_EQ(Stack.Select(&read, &write, nullptr, 5000), 3);
-    EXPECT_EQ(read, (TIdSocketHandles{kHigh, Server}));
-    char buffer[4] = {};
-    EXPECT_EQ(Stack.Recv(kHigh, buffer, sizeof buffer, 0), 2);
-    Stack.CloseSocket(kHigh);
-}
 
 // Sending on after the peer's close fails without SIGPIPE, which at its default action would
 // end the test program.

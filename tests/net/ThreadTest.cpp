@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,12 +87,6 @@ private:
     std::atomic<int> FRuns{0};
 };
 
-// The events after the last occurrence of AMarker.
-Events After(const Events& AEvents, const std::string& AMarker) {
-    auto it = std::find(AEvents.rbegin(), AEvents.rend(), AMarker);
-    return Events(it.base(), AEvents.end());
-}
-
 } // namespace
 
 // An exception from the loop runs every finally hook once, in the nesting order, is offered
@@ -139,26 +134,6 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         EXPECT_EQ(*thread->TerminatingExceptionClass(), c.type);
         EXPECT_TRUE(thread->Terminated() && thread->Stopped());
     }
-}
-
-// Start on a running thread neither restarts the run phase nor stops it. Stopping twice in
-// smTerminate ends it once, without DoStopped, with Data freed by the run phase's Cleanup.
-TEST(ThreadLoop, StartsOnlyWhenToldAndStopsOnce) {
-    auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log));
-    thread->SetData(std::make_unique<LoggedData>(log));
-    for (int i = 0; i < 3; ++i) {
-        thread->Start();
-        const int runs = thread->Runs();
-        ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runs; }));
-    }
-    thread->Stop();
-    thread->Stop();
-    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(log->Count("BeforeRun"), 1);
-    EXPECT_EQ(After(log->Get(), "Run"),
-              (Events{"AfterRun", "Cleanup", "DataFreed", "AfterExecute"}));
-    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
 }
 
 // The destructor ends a parked or never-started thread itself: it must not hang, and it frees
@@ -287,31 +262,26 @@ TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification
 // The call queue on its own: plain std::threads as workers, the test's thread as the window's.
 namespace {
 
-// A worker that makes one synchronized call and keeps what came back (read after Done).
-struct Poster {
-    Poster(TIdMainThreadQueue& AQueue, std::function<void()> ACall, const void* AOwner = nullptr)
-        : FThread([this, &AQueue, ACall, AOwner] {
-              try {
-                  AQueue.Synchronize(ACall, AOwner);
-                  Outcome = "returned";
-              } catch (const std::exception& e) {
-                  Outcome = e.what();
-              }
-              Done = true;
-          }) {}
-    ~Poster() { FThread.join(); }
-    std::string Outcome;
-    std::atomic<bool> Done{false};
-    std::thread FThread; // last: starts once the fields above exist
-};
-
 class MainThreadQueue : public ::testing::Test {
 protected:
     void SetUp() override { Queue.RegisterMainThread(); }
     void TearDown() override { Queue.UnregisterMainThread(); }
-
     bool PendingReaches(size_t ACount) {
         return WaitUntil([&] { return Queue.PendingCount() == ACount; });
+    }
+    // A worker's one synchronized call, and what came back: "returned" or the exception's text.
+    std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
+        return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
+            try {
+                Queue.Synchronize(ACall, AOwner);
+                return "returned";
+            } catch (const std::exception& e) {
+                return e.what();
+            }
+        });
+    }
+    static std::string Outcome(std::future<std::string>& AFuture) {
+        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
     }
 
     TIdMainThreadQueue Queue;
@@ -324,13 +294,13 @@ TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
     std::vector<std::string> trace;
     size_t nestedRan = 99;
     size_t innermostRan = 99;
-    Poster outer(Queue, [&] {
+    auto outer = Post([&] {
         trace.push_back("outer begins");
         nestedRan = Queue.ProcessPending();
         trace.push_back("outer ends");
     });
     ASSERT_TRUE(PendingReaches(1));
-    Poster later(Queue, [&] {
+    auto later = Post([&] {
         trace.push_back("later");
         innermostRan = Queue.ProcessPending(); // nothing left: the outer call is not re-run
     });
@@ -346,18 +316,16 @@ TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsAndTheRestRunInOrder) {
     int a = 0, b = 0;
     const void* owners[] = {&a, &b, &a, &b, &b};
     std::vector<int> ran;
-    std::vector<std::unique_ptr<Poster>> posters;
+    std::vector<std::future<std::string>> posted;
     for (size_t i = 0; i < std::size(owners); ++i) {
-        posters.push_back(std::make_unique<Poster>(
-            Queue, [&ran, i] { ran.push_back(int(i)); }, owners[i]));
+        posted.push_back(Post([&ran, i] { ran.push_back(int(i)); }, owners[i]));
         ASSERT_TRUE(PendingReaches(i + 1));
     }
     EXPECT_EQ(Queue.DiscardPending(&a), 2u);
     EXPECT_EQ(Queue.ProcessPending(), 3u);
     EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
-    for (size_t i = 0; i < posters.size(); ++i) {
-        ASSERT_TRUE(WaitUntil([&] { return posters[i]->Done.load(); }));
-        EXPECT_EQ(posters[i]->Outcome,
+    for (size_t i = 0; i < posted.size(); ++i) {
+        EXPECT_EQ(Outcome(posted[i]),
                   owners[i] == &a ? "Synchronized call discarded." : "returned");
     }
 }
@@ -366,14 +334,12 @@ TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging
     std::string error;
     std::thread([&] { error = Raised<EIdNotMainThread>([&] { Queue.ProcessPending(); }); }).join();
     EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
-    Poster blocked(Queue, [] {});
+    auto blocked = Post([] {});
     ASSERT_TRUE(PendingReaches(1));
     Queue.UnregisterMainThread(); // releases the blocked worker
-    ASSERT_TRUE(WaitUntil([&] { return blocked.Done.load(); }));
-    EXPECT_EQ(blocked.Outcome, "Synchronized call discarded.");
-    Poster late(Queue, [] {});
-    ASSERT_TRUE(WaitUntil([&] { return late.Done.load(); }));
-    EXPECT_EQ(late.Outcome, "No main thread to run a synchronized call.");
+    EXPECT_EQ(Outcome(blocked), "Synchronized call discarded.");
+    auto late = Post([] {});
+    EXPECT_EQ(Outcome(late), "No main thread to run a synchronized call.");
     EXPECT_FALSE(Queue.IsMainThread());
 }
 
@@ -385,7 +351,7 @@ TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
         offMain = !Queue.IsMainThread();
     });
     for (int round = 0; round < 2; ++round) {
-        Poster worker(Queue, [] {});
+        auto worker = Post([] {});
         ASSERT_TRUE(PendingReaches(1));
         Queue.ProcessPending();
         Queue.SetWakeUp({});

@@ -13,43 +13,27 @@ ScriptedIOHandler::~ScriptedIOHandler() {
     }
 }
 
-void ScriptedIOHandler::Receipt(const std::string& ABytes) {
+void ScriptedIOHandler::Change(const std::function<void()>& AChange) {
     std::lock_guard lock(FLock);
-    FReceipts.push_back(ABytes);
+    AChange();
     FChanged.notify_all();
+}
+
+void ScriptedIOHandler::Receipt(const std::string& ABytes) {
+    Change([&] { FReceipts.push_back(ABytes); });
 }
 
 void ScriptedIOHandler::EndOfData() {
-    std::lock_guard lock(FLock);
-    FEndOfData = true;
-    FChanged.notify_all();
+    Change([&] { FEndOfData = true; });
 }
 
 void ScriptedIOHandler::Close() {
-    std::lock_guard lock(FLock);
-    FConnected = false;
-    FChanged.notify_all();
+    Change([&] { FConnected = false; });
 }
 
 void ScriptedIOHandler::ConnectClient(const std::string&, int32_t, const std::string&, int32_t,
                                       int32_t, int32_t, int32_t) {
-    std::lock_guard lock(FLock);
-    FConnected = true;
-}
-
-std::string ScriptedIOHandler::Sent() const {
-    std::lock_guard lock(FLock);
-    return FSent;
-}
-
-int ScriptedIOHandler::Waiting() const {
-    std::lock_guard lock(FLock);
-    return FWaiting;
-}
-
-int ScriptedIOHandler::Timeouts() const {
-    std::lock_guard lock(FLock);
-    return FTimeouts;
+    Change([&] { FConnected = true; });
 }
 
 bool ScriptedIOHandler::Connected() {

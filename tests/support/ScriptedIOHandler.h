@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,9 +37,10 @@ public:
     CallGate AfterEndGate;
     std::atomic<int>* Destroyed = nullptr; // counted up when the handler goes, if set
 
-    std::string Sent() const;
-    int Waiting() const;  // threads waiting in Readable or Recv now
-    int Timeouts() const; // waits that timed out so far
+    // What was sent, the threads waiting in Readable or Recv now, and the waits timed out.
+    std::string Sent() const { return Locked(FSent); }
+    int Waiting() const { return Locked(FWaiting); }
+    int Timeouts() const { return Locked(FTimeouts); }
 
     void Close() override;
     void ConnectClient(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
@@ -50,6 +52,11 @@ public:
 
 private:
     bool Ready() const { return !FReceipts.empty() || FEndOfData || !FConnected; }
+    template <typename T> T Locked(const T& AField) const {
+        std::lock_guard lock(FLock);
+        return AField;
+    }
+    void Change(const std::function<void()>& AChange);
 
     mutable std::mutex FLock;
     std::condition_variable FChanged;
