@@ -88,7 +88,7 @@ TEST_F(LogFileTest, ClearLogsSavesAnEmptyViewAndAFailedSaveLeavesTheButtonWorkin
     EXPECT_EQ(Saved(), ClosedLog({"6:three"}, true));
     // A failure of the handler is shown, and the next click works once the file can be written.
     fs::remove(Dir.Path() / "IRC.log");
-    fs::create_directory(Dir.Path() / "IRC.log");
+    fs::create_directory(Dir.Path() / "IRC.log"); // a directory cannot be written, even by root
     Form->Button_clrlogs->click();
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Mentions(Errors[0], {"IRC.log", "Is a directory"})) << Errors[0];

@@ -39,19 +39,6 @@ std::unique_ptr<TIdStack> CreateCountingStack() {
     return std::make_unique<CountingStack>();
 }
 
-// Counts stack creations for the test's duration and puts the platform stack back after.
-class StackLifetime : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(TIdComponent::ComponentCount(), 0);
-        gStacksCreated = gStacksFreed = 0;
-        FPrevious = StackClass();
-        SetStackClass(&CreateCountingStack);
-    }
-    void TearDown() override { SetStackClass(FPrevious); }
-    TIdStackClass FPrevious = nullptr;
-};
-
 // Records every removal it hears of (addresses: the objects are gone when checked), so a
 // repeated or stale one shows.
 struct Holder : TIdComponent {
@@ -77,7 +64,9 @@ struct StackWatcher : TIdBaseComponent {
 
 // A failed creation leaves the count for the next component; the last component's holders
 // hear of its removal while the stack still exists, so they can still close what they hold.
-TEST_F(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
+TEST(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
+    ASSERT_EQ(TIdComponent::ComponentCount(), 0);
+    const TIdStackClass previous = StackClass();
     SetStackClass([]() -> std::unique_ptr<TIdStack> { throw std::runtime_error("no stack"); });
     EXPECT_THROW(TIdComponent(), std::runtime_error);
     EXPECT_EQ(TIdComponent::ComponentCount(), 0);
@@ -98,6 +87,7 @@ TEST_F(StackLifetime, FirstComponentCreatesStackAndLastFreesIt) {
     TIdComponent again; // a second stack after the first was freed
     EXPECT_EQ(gStacksCreated, 2);
     EXPECT_EQ(ActiveStack()->ResolveHostName("localhost"), "127.0.0.1");
+    SetStackClass(previous);
 }
 
 TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
