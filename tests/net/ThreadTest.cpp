@@ -167,12 +167,31 @@ TEST(ThreadEnd, DestroyingAParkedOrUnstartedThreadEndsIt) {
 namespace {
 
 // The test's thread is the window's thread.
-class Synchronize : public ::testing::Test {
+class MainThreadQueue : public ::testing::Test {
 protected:
-    void SetUp() override { Queue().RegisterMainThread(); }
-    void TearDown() override { Queue().UnregisterMainThread(); }
-    static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
+    void SetUp() override { Queue.RegisterMainThread(); }
+    void TearDown() override { Queue.UnregisterMainThread(); }
+    bool PendingReaches(size_t ACount) {
+        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
+    }
+    // A worker's one synchronized call, and what came back: "returned" or the exception's text.
+    std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
+        return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
+            try {
+                Queue.Synchronize(ACall, AOwner);
+                return "returned";
+            } catch (const std::exception& e) {
+                return e.what();
+            }
+        });
+    }
+    static std::string Outcome(std::future<std::string>& AFuture) {
+        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
+    }
+
+    TIdMainThreadQueue& Queue = TIdMainThreadQueue::Instance();
 };
+using Synchronize = MainThreadQueue;
 
 } // namespace
 
@@ -203,7 +222,7 @@ TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
         new ProbeThread(std::make_shared<HookLog>(),
                         [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
     thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    ASSERT_TRUE(PendingReaches(1));
     {
         Watchdog watchdog("TerminateAndWaitFor");
         thread->TerminateAndWaitFor();
@@ -224,15 +243,15 @@ TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
         [&](ProbeThread& self) {
             self.Synchronize([&] {
                 self.Terminate(); // what the component's disconnect does
-                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, &self,
-                                                       HangLimit.count());
+                released = Queue.DiscardPendingUntil([&] { return ended->load(); }, &self,
+                                                     HangLimit.count());
                 throw EIdClosedSocket(); // nobody waits for it any more: dropped
             });
         },
         true);
     ended = reader->EndFlag();
     reader->Start();
-    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
     EXPECT_TRUE(released);
     EXPECT_EQ(log->Count("Destroyed"), 1);
     EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
@@ -252,42 +271,13 @@ TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification
     reference = thread;
     const auto ended = thread->EndFlag();
     thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    ASSERT_TRUE(PendingReaches(1));
     EXPECT_TRUE(reference->Terminated() && !ended->load()); // still a live object
-    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
     EXPECT_EQ(reference, nullptr);
     EXPECT_EQ(log->Count("Destroyed"), 1);
 }
 
-// The call queue on its own: plain std::threads as workers, the test's thread as the window's.
-namespace {
-
-class MainThreadQueue : public ::testing::Test {
-protected:
-    void SetUp() override { Queue.RegisterMainThread(); }
-    void TearDown() override { Queue.UnregisterMainThread(); }
-    bool PendingReaches(size_t ACount) {
-        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
-    }
-    // A worker's one synchronized call, and what came back: "returned" or the exception's text.
-    std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
-        return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
-            try {
-                Queue.Synchronize(ACall, AOwner);
-                return "returned";
-            } catch (const std::exception& e) {
-                return e.what();
-            }
-        });
-    }
-    static std::string Outcome(std::future<std::string>& AFuture) {
-        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
-    }
-
-    TIdMainThreadQueue Queue;
-};
-
-} // namespace
 
 // A modal loop inside a call drains again: it runs the later calls, never the current one.
 TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {

@@ -2,6 +2,13 @@
 // under test does not provide itself. Each socket is closed with its owner.
 #pragma once
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -19,19 +26,54 @@ public:
 
     int Fd() const { return FFd; }
     bool Valid() const { return FFd >= 0; }
-    uint16_t LocalPort() const; // 0 when the socket has none
-    void Close();
+    void Close() {
+        if (FFd >= 0) {
+            ::close(std::exchange(FFd, -1));
+        }
+    }
+    uint16_t LocalPort() const { // 0 when the socket has none
+        sockaddr_in address{};
+        socklen_t length = sizeof(address);
+        const bool named = ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        return named ? ntohs(address.sin_port) : 0;
+    }
 
     // A TCP socket bound to 127.0.0.1:APort (0 = any free port), listening when AListen;
     // invalid when the port is taken.
-    static RawSocket Bound(uint16_t APort, bool AListen = false);
+    static RawSocket Bound(uint16_t APort, bool AListen = false) {
+        return Made(APort, [&](int AFd, const sockaddr* AAddress) {
+            return ::bind(AFd, AAddress, sizeof(sockaddr_in)) == 0 &&
+                   (!AListen || ::listen(AFd, 16) == 0);
+        });
+    }
     static RawSocket Listener() { return Bound(0, true); }
     // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
-    static RawSocket Connected(uint16_t APort);
+    static RawSocket Connected(uint16_t APort) {
+        return Made(APort, [](int AFd, const sockaddr* AAddress) {
+            return ::connect(AFd, AAddress, sizeof(sockaddr_in)) == 0;
+        });
+    }
     // Accepts one connection, waiting up to AMSec; invalid on time-out.
-    RawSocket Accept(int AMSec = 5000) const;
+    RawSocket Accept(int AMSec = 5000) const {
+        pollfd wait{FFd, POLLIN, 0};
+        return RawSocket(
+            ::poll(&wait, 1, AMSec) == 1 ? ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    }
 
 private:
+    // A TCP socket and the address of 127.0.0.1:APort; ACall (bind or connect) failing closes it.
+    template <typename F> static RawSocket Made(uint16_t APort, F ACall) {
+        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(APort);
+        if (socket.Valid() && !ACall(socket.Fd(), reinterpret_cast<const sockaddr*>(&address))) {
+            socket.Close();
+        }
+        return socket;
+    }
+
     int FFd = -1;
 };
 
@@ -42,7 +84,25 @@ inline uint16_t FreeLoopbackPort() {
 
 // ACount consecutive ports on 127.0.0.1, held by the returned sockets in order; empty when no
 // such run was found.
-std::vector<RawSocket> HoldPortRun(int ACount);
+inline std::vector<RawSocket> HoldPortRun(int ACount) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const uint16_t first = FreeLoopbackPort();
+        std::vector<RawSocket> run;
+        for (int i = 0; first != 0 && first <= 65535 - ACount && i < ACount; ++i) {
+            RawSocket socket = RawSocket::Bound(uint16_t(first + i));
+            if (!socket.Valid()) {
+                break;
+            }
+            run.push_back(std::move(socket));
+        }
+        if (int(run.size()) == ACount) {
+            return run;
+        }
+    }
+    return {};
+}
 
 // True while AFd is an open descriptor of this process.
-bool DescriptorOpen(int AFd);
+inline bool DescriptorOpen(int AFd) {
+    return ::fcntl(AFd, F_GETFD) != -1;
+}
