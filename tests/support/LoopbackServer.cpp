@@ -3,26 +3,37 @@
 #include "Waiting.h"
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()) {
-    FThread = std::thread([this] {
-        RawSocket peer;
-        std::unique_lock lock(FLock);
-        while (!FStop && !peer.Valid()) {
-            lock.unlock();
-            peer = FListener.Accept(20);
-            lock.lock();
+LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()), FThread([this] { Serve(); }) {}
+
+LoopbackServer::~LoopbackServer() {
+    {
+        std::lock_guard lock(FLock);
+        FStop = true;
+        if (FPeer >= 0) {
+            shutdown(FPeer, SHUT_RDWR); // ends a send the client does not read
         }
-        // Each scripted piece must leave at once, not wait for the previous one's ACK.
-        int one = 1;
-        setsockopt(peer.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        FPeer = peer.Fd();
-        FChanged.notify_all();
-        while (FChanged.wait(lock, [this] { return FStop || !FScript.empty(); }), !FStop) {
+    }
+    FChanged.notify_all();
+    FThread.join();
+}
+
+// Runs the script's steps in order; between them reads what the client sends, until it closes.
+void LoopbackServer::Serve() {
+    RawSocket peer;
+    std::unique_lock lock(FLock);
+    while (!FStop && !peer.Valid()) {
+        lock.unlock();
+        peer = FListener.Accept(20);
+        lock.lock();
+    }
+    // Each scripted piece must leave at once, not wait for the previous one's ACK.
+    int one = 1;
+    setsockopt(peer.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    FPeer = peer.Fd();
+    while (!FStop) {
+        if (!FScript.empty()) {
             const auto [kind, bytes] = std::move(FScript.front());
             FScript.pop_front();
             lock.unlock(); // a large send blocks until the client has read it
@@ -42,21 +53,22 @@ LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()) {
                 FPeer = -1;
                 FClientClosed = true;
             }
+        } else if (!FClientClosed) {
+            lock.unlock();
+            pollfd wait{peer.Fd(), POLLIN, 0};
+            char block[4096];
+            const ssize_t n =
+                poll(&wait, 1, 10) == 1 ? recv(peer.Fd(), block, sizeof block, 0) : -2;
+            const bool closed = n == 0 || (n == -1 && errno != EINTR); // the end, or a reset
+            lock.lock();
+            FReceived.append(block, size_t(std::max(n, 0L)));
+            FClientClosed = closed;
+        } else {
+            FChanged.wait_for(lock, std::chrono::milliseconds(10));
         }
-        FPeer = -1;
-    });
-}
-
-LoopbackServer::~LoopbackServer() {
-    {
-        std::lock_guard lock(FLock);
-        FStop = true;
-        if (FPeer >= 0) {
-            shutdown(FPeer, SHUT_RDWR); // ends a send the client does not read
-        }
+        FChanged.notify_all();
     }
-    FChanged.notify_all();
-    FThread.join();
+    FPeer = -1;
 }
 
 LoopbackServer& LoopbackServer::Queue(char kind, std::string bytes) {
@@ -66,41 +78,13 @@ LoopbackServer& LoopbackServer::Queue(char kind, std::string bytes) {
     return *this;
 }
 
-// Reads on the caller's thread until `done` holds, the client has closed, or time is up.
-bool LoopbackServer::ReadUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + TestSupport::HangLimit;
-    std::unique_lock lock(FLock);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        const int fd = FPeer;
-        if (fd < 0 || FClientClosed) {
-            FChanged.wait_for(lock, std::chrono::milliseconds(10));
-            continue;
-        }
-        lock.unlock();
-        pollfd wait{fd, POLLIN, 0};
-        poll(&wait, 1, 10);
-        lock.lock();
-        if (fd != FPeer) {
-            continue; // reset by the script meanwhile
-        }
-        char block[4096];
-        const ssize_t n = recv(fd, block, sizeof block, MSG_DONTWAIT);
-        if (n > 0) {
-            FReceived.append(block, size_t(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            FClientClosed = true; // end of data, or a reset
-        }
-    }
-    return true;
-}
-
 bool LoopbackServer::WaitForReceived(const std::string& text) {
-    return ReadUntil([&] { return FReceived.find(text) != std::string::npos; });
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit,
+                             [&] { return FReceived.find(text) != std::string::npos; });
 }
 
 bool LoopbackServer::WaitForClientClose() {
-    return ReadUntil([&] { return FClientClosed; });
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, TestSupport::HangLimit, [&] { return FClientClosed; });
 }

@@ -1,7 +1,7 @@
 // A scripted TCP server on 127.0.0.1 for transport tests and the benchmarks. It listens on a
-// port the system picks and serves the first connection: the script (Send, Close, Reset) runs
-// in order on the server's own thread, so the test's thread is free to block in the client
-// under test. The waits read what the client sent.
+// port the system picks and serves the first connection on its own thread, so the test's
+// thread is free to block in the client under test: the script (Send, Close, Reset) runs in
+// order, and between its steps the server reads what the client sent.
 //
 //     server.Send(":srv 001 bob :hi\r\n").Close();
 #pragma once
@@ -10,7 +10,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,15 +34,15 @@ public:
 
 private:
     LoopbackServer& Queue(char kind, std::string bytes);
-    bool ReadUntil(const std::function<bool()>& done);
+    void Serve();
 
     RawSocket FListener;
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<std::pair<char, std::string>> FScript;
-    int FPeer = -1; // the served connection, once accepted; -1 again after a reset
+    int FPeer = -1; // the served connection, once accepted
     std::string FReceived;
     bool FClientClosed = false;
     bool FStop = false;
-    std::thread FThread;
+    std::thread FThread; // last: starts once the fields above exist
 };

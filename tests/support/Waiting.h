@@ -2,6 +2,7 @@
 // are generous on purpose; no test asserts on speed.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -67,47 +68,40 @@ private:
 // Holds one call of a test double at a point of a race, so a test can act while the call is
 // known to be there. The double calls Enter (true: this call is the held one) where the call
 // starts and Leave after its work; Leave reports the return and keeps the thread until
-// Release. Disarmed after one call. The waits give up (false) after HangLimit.
+// Release. Disarmed after one call. Every wait gives up (false) after HangLimit.
 class CallGate {
 public:
-    void Arm() {
-        Set([this] { FArmed = true, FEntered = FReturned = FReleased = false; });
-    }
-    void Release() {
-        Set([this] { FReleased = true; });
-    }
-    bool WaitEntered() { return WaitFor(FEntered); }
-    bool WaitReturned() { return WaitFor(FReturned); }
+    void Arm() { Set(Armed, true); }
+    void Release() { Set(Released); }
+    bool WaitEntered() { return WaitFor(Entered); }
+    bool WaitReturned() { return WaitFor(Returned); }
     bool Enter() {
         std::lock_guard lock(FLock);
-        const bool held = FArmed && !FEntered;
-        FEntered = FEntered || held;
+        const bool held = FState == Armed;
+        FState = held ? Entered : FState;
         FChanged.notify_all();
         return held;
     }
     void Leave(bool AHeld) {
         if (AHeld) {
-            Set([this] { FReturned = true; });
-            WaitFor(FReleased, false);
-            Set([this] { FArmed = false; });
+            Set(Returned);
+            WaitFor(Released);
+            Set(Done);
         }
     }
 
 private:
-    void Set(const std::function<void()>& AChange) {
+    enum TState { Idle, Armed, Entered, Returned, Released, Done }; // only ever moves on
+    void Set(TState AState, bool ARestart = false) {
         std::lock_guard lock(FLock);
-        AChange();
+        FState = ARestart ? AState : std::max(FState, AState);
         FChanged.notify_all();
     }
-    bool WaitFor(const bool& AFlag, bool ABounded = true) {
+    bool WaitFor(TState AState) {
         std::unique_lock lock(FLock);
-        if (!ABounded) {
-            FChanged.wait(lock, [&] { return AFlag; });
-            return true;
-        }
-        return FChanged.wait_for(lock, TestSupport::HangLimit, [&] { return AFlag; });
+        return FChanged.wait_for(lock, TestSupport::HangLimit, [&] { return FState >= AState; });
     }
     std::mutex FLock;
     std::condition_variable FChanged;
-    bool FArmed = false, FEntered = false, FReturned = false, FReleased = false;
+    TState FState = Idle;
 };
