@@ -39,18 +39,6 @@ std::unique_ptr<TIdStack> CreateCountingStack() {
     return std::make_unique<CountingStack>();
 }
 
-// Records every removal it hears of (addresses: the objects are gone when checked), so a
-// repeated or stale one shows.
-struct Holder : TIdComponent {
-    std::vector<uintptr_t> FRemoved;
-    void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override {
-        if (AOperation == opRemove) {
-            FRemoved.push_back(reinterpret_cast<uintptr_t>(AComponent));
-            RemoveFreeNotification(AComponent); // already unlinked: must be harmless
-        }
-        TIdComponent::Notification(AComponent, AOperation);
-    }
-};
 // Not a TIdComponent, so it does not keep the stack alive.
 struct StackWatcher : TIdBaseComponent {
     bool FSawStack = false;
@@ -121,22 +109,6 @@ TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
     c.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& AText) { text = AText; };
     c.DoStatus(hsStatusText, "%d %s %n");
     EXPECT_EQ(text, "%d %s %n");
-}
-
-// Each holder hears once of the target going, even one registered twice or one that unlinks
-// while told; the target, itself registered with b, unlinks from it so b's later destruction
-// does not call into freed memory (AddressSanitizer reports that).
-TEST(FreeNotification, DestroyedTargetIsReportedOnceToEachHolder) {
-    Holder a, b;
-    auto target = std::make_unique<Holder>();
-    const auto raw = reinterpret_cast<uintptr_t>(target.get());
-    target->FreeNotification(&a);
-    target->FreeNotification(&b);
-    target->FreeNotification(&b);
-    b.FreeNotification(target.get());
-    target.reset();
-    EXPECT_EQ(a.FRemoved, std::vector<uintptr_t>{raw});
-    EXPECT_EQ(b.FRemoved, std::vector<uintptr_t>{raw});
 }
 
 namespace {

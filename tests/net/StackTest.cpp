@@ -66,13 +66,9 @@ TEST_F(StackTest, ResolveHostName) {
                              "-1.2.3.4", "1.2.3.4x", " 1.2.3.4"}) {
         EXPECT_FALSE(Stack.IsDottedAddress(text)) << text;
     }
-    EXPECT_FALSE(Stack.HostByAddress("127.0.0.1").empty());
-    const std::string notFound = "Socket Error # 11001\r\nHost not found.";
     EXPECT_EQ(Raised<EIdSocketError>(
                   [&] { Stack.ResolveHostName(std::string("localhost\0.example", 18)); }),
-              notFound);
-    EXPECT_EQ(Raised<EIdSocketError>([&] { Stack.HostByAddress(std::string("127.0.0.1\0", 10)); }),
-              notFound);
+              "Socket Error # 11001\r\nHost not found.");
 }
 
 // Each resolver failure has its own code: a temporary one must not read as "not found".
