@@ -5,6 +5,7 @@
 #include "IdGlobal.h"
 #include "IdSocketErrors.h"
 #include "IdStack.h"
+#include "RawSocket.h"
 #include "Waiting.h"
 
 #include <gtest/gtest.h>
@@ -141,29 +142,15 @@ TEST(SocketErrorMapping, NativeErrorsMapByNameAndUnknownOnesStayBelowWinsockRang
 
 namespace {
 
-// A connected loopback TCP pair made through the stack, closed at the end.
+// A connected loopback TCP pair for the stack to wait, receive and send on.
 class SelectTest : public ::testing::Test {
 protected:
     TIdComponent FHolder;
     TIdStack& Stack = *ActiveStack();
-    TIdStackSocketHandle Client = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
-    TIdStackSocketHandle Server = Id_INVALID_SOCKET;
-
-    void SetUp() override {
-        const TIdStackSocketHandle listener = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
-        Stack.CheckForSocketError(Stack.Bind(listener, Id_PF_INET, "127.0.0.1", 0));
-        Stack.CheckForSocketError(Stack.Listen(listener, 1));
-        int32_t family = 0, port = 0;
-        std::string ip;
-        Stack.SockName(listener, family, ip, port);
-        Stack.CheckForSocketError(Stack.Connect(Client, Id_PF_INET, "127.0.0.1", port));
-        Server = Stack.Accept(listener, ip, port);
-        Stack.CloseSocket(listener);
-    }
-    void TearDown() override {
-        Stack.CloseSocket(Client);
-        Stack.CloseSocket(Server);
-    }
+    RawSocket FListener = RawSocket::Listener();
+    RawSocket FClient = RawSocket::Connected(FListener.LocalPort());
+    RawSocket FServer = FListener.Accept();
+    const int Client = FClient.Fd(), Server = FServer.Fd();
 };
 
 } // namespace
@@ -171,7 +158,7 @@ protected:
 // Sending on after the peer's close fails without SIGPIPE, which at its default action would
 // end the test program.
 TEST_F(SelectTest, SendingAfterThePeersCloseFailsWithoutSignal) {
-    Stack.CloseSocket(std::exchange(Server, Id_INVALID_SOCKET));
+    FServer.Close();
     int32_t result = 0;
     ASSERT_TRUE(TestSupport::WaitUntil([&] {
         result = Stack.Send(Client, "data", 4, 0);
