@@ -1,11 +1,8 @@
 #include "FormFixture.h"
 #include "SortedListBox.h"
-#include "WindowLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -17,25 +14,6 @@
 namespace {
 
 using WindowTest = FormFixture;
-
-// Labels and check boxes are sized to their text in the font actually used: at least the
-// designed width, inside the client area, and a caption must not run into the field it names.
-TEST_F(WindowTest, CaptionsGrownToTheirTextStayInsideTheWindowAndClearOfTheirFields) {
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    for (const TControlLayout& row : ControlLayouts) {
-        SCOPED_TRACE(row.Name);
-        auto* widget = Form->findChild<QWidget*>(QString::fromLatin1(row.Name));
-        ASSERT_NE(widget, nullptr);
-        if (widget->inherits("QLabel") || widget->inherits("QCheckBox")) {
-            EXPECT_GE(widget->width(), std::max(row.Width, widget->sizeHint().width()));
-        }
-        EXPECT_TRUE(Form->rect().contains(widget->geometry())) << "outside the client area";
-    }
-    EXPECT_LT(Form->Label2->geometry().right(), Form->ed_nick->x());
-    EXPECT_LT(Form->Label3->geometry().right(), Form->ed_serv->x());
-    EXPECT_LT(Form->Label4->geometry().right(), Form->ed_port->x());
-}
 
 TEST_F(WindowTest, TheLogAndTheWarningCannotBeEditedByTheUser) {
     Form->show();

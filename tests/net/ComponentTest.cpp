@@ -152,8 +152,8 @@ double ThreadCpuMs() {
 } // namespace
 
 // Process runs only on the window's thread (a reader thread must never run the window's
-// messages), only while active, and in a busy wait only when asked or not limited to idle
-// waits. Freeing an earlier anti-freeze after a later one replaced it keeps the later.
+// messages), only while active, and in a busy wait only when not limited to idle waits. Freeing an
+// earlier anti-freeze after a later one replaced it keeps the later.
 TEST_F(AntiFreeze, ProcessIsCalledOnlyWhenItShouldBe) {
     CountingAntiFreeze af;
     FOwned.reset();
@@ -164,7 +164,7 @@ TEST_F(AntiFreeze, ProcessIsCalledOnlyWhenItShouldBe) {
     } cases[] = {
         {"idle wait", true, true, true, false, true},
         {"busy wait, only when idle", true, true, false, false, false},
-        {"busy wait, overridden", true, true, false, true, true},
+        {"busy wait, not only when idle", true, false, false, false, true},
         {"inactive", false, false, true, true, false},
     };
     for (const auto& c : cases) {

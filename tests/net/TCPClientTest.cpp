@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <string>
 #include <vector>
 

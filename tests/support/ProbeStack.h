@@ -20,7 +20,6 @@
 
 class ProbeStack : public TIdStackPosix {
 public:
-    // The active stack if it is a ProbeStack, else null.
     static ProbeStack* Active() { return dynamic_cast<ProbeStack*>(ActiveStack()); }
 
     std::string HostByName(const std::string& AHostName) override {

@@ -38,8 +38,7 @@ public:
         return named ? ntohs(address.sin_port) : 0;
     }
 
-    // A TCP socket bound to 127.0.0.1:APort (0 = any free port), listening when AListen;
-    // invalid when the port is taken.
+    // Bound to 127.0.0.1:APort (0: any free port); invalid when the port is taken.
     static RawSocket Bound(uint16_t APort, bool AListen = false) {
         return Made(APort, [&](int AFd, const sockaddr* AAddress) {
             return ::bind(AFd, AAddress, sizeof(sockaddr_in)) == 0 &&
@@ -47,7 +46,7 @@ public:
         });
     }
     static RawSocket Listener() { return Bound(0, true); }
-    // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
+    // Invalid when the connect fails.
     static RawSocket Connected(uint16_t APort) {
         return Made(APort, [](int AFd, const sockaddr* AAddress) {
             return ::connect(AFd, AAddress, sizeof(sockaddr_in)) == 0;
@@ -61,7 +60,7 @@ public:
     }
 
 private:
-    // A TCP socket and the address of 127.0.0.1:APort; ACall (bind or connect) failing closes it.
+    // A TCP socket; ACall (bind or connect) to 127.0.0.1:APort failing closes it.
     template <typename F> static RawSocket Made(uint16_t APort, F ACall) {
         RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};
@@ -102,7 +101,6 @@ inline std::vector<RawSocket> HoldPortRun(int ACount) {
     return {};
 }
 
-// True while AFd is an open descriptor of this process.
 inline bool DescriptorOpen(int AFd) {
     return ::fcntl(AFd, F_GETFD) != -1;
 }
