@@ -1,5 +1,5 @@
-// Components: the socket stack's lifetime, work brackets, free notifications and the
-// anti-freeze, on its own and in the I/O handler's waits.
+// Components: the socket stack's lifetime, work brackets and the anti-freeze, on its own and
+// in the I/O handler's waits.
 #include "IdAntiFreezeBase.h"
 #include "IdComponent.h"
 #include "IdException.h"
