@@ -1,12 +1,20 @@
 #include "FileWrite.h"
 #include "FormFixture.h"
+#include "Waiting.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 namespace {
 
 namespace fs = std::filesystem;
+using TestSupport::Raised;
 
 const std::string Sep(21, '-');
 
@@ -89,25 +97,16 @@ TEST_F(AddlineTest, FlagFileIsCreatedAsOneZeroByteAndAnExistingOneKeepsItsLaterB
     // directory cannot be opened for writing, even by root.)
     fs::remove(Dir.Path() / "data/comm.bin");
     fs::create_directory(Dir.Path() / "data/comm.bin");
-    try {
-        Form->Addline("z");
-        ADD_FAILURE() << "no error";
-    } catch (const EFOpenError& e) {
-        EXPECT_TRUE(Mentions(e.what(), {(Dir.Path() / "data/comm.bin").string(), "Is a directory"}))
-            << e.what();
-    }
+    const std::string error = Raised<EFOpenError>([&] { Form->Addline("z"); });
+    EXPECT_TRUE(Mentions(error, {(Dir.Path() / "data/comm.bin").string(), "Is a directory"}))
+        << error;
 }
 
 TEST_F(AddlineTest, MissingDataDirectoryFailsAfterTheScreenAndStoresAreUpdated) {
     fs::remove(Dir.Path() / "data");
-    try {
-        Form->Addline("lost");
-        FAIL() << "Addline did not report the missing directory";
-    } catch (const EFCreateError& e) {
-        EXPECT_TRUE(Mentions(
-            e.what(), {(Dir.Path() / "data/talofile.txt").string(), "No such file or directory"}))
-            << e.what();
-    }
+    const std::string error = Raised<EFCreateError>([&] { Form->Addline("lost"); });
+    EXPECT_TRUE(Mentions(error, {(Dir.Path() / "data/talofile.txt").string(), "No such file"}))
+        << error;
     EXPECT_EQ(Form->RichEdit1->toPlainText(), QStringLiteral("\nlost"));
     EXPECT_EQ(Form->ListBox1().back(), "LOST");
     EXPECT_EQ(Form->RichEdit2().Text(), Entry("LOST"));
@@ -116,6 +115,38 @@ TEST_F(AddlineTest, MissingDataDirectoryFailsAfterTheScreenAndStoresAreUpdated) 
     Form->Addline("found");
     EXPECT_EQ(Talo(), Entry("FOUND") + Entry("LOST"));
     EXPECT_EQ(Dir.ReadFile("data/comm.bin"), std::string(1, '\0'));
+}
+
+// The game deletes and recreates data/comm.bin while the window writes its flag byte into it:
+// the write must not fail when the file vanishes under it.
+TEST(FlagFile, TheGameDeletingTheFileMeanwhileNeverFailsTheWrite) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "comm.bin").string();
+    std::atomic<bool> stop{false};
+    std::atomic<long> deleted{0};
+    std::thread game([&] { // puts a 3-byte file in place and deletes it, as fast as it can
+        while (!stop) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                (void)!::write(fd, "\x01\x02\x03", 3);
+                ::close(fd);
+            }
+            deleted += ::unlink(path.c_str()) == 0 ? 1 : 0;
+        }
+    });
+    std::string failure;
+    // Bounded: a checked-then-opened write meets the deletion within a few hundred rounds.
+    for (int round = 0; round < 20000 && failure.empty(); ++round) {
+        try {
+            WriteFlagByte(path);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    stop = true;
+    game.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_GT(deleted.load(), 0) << "the game never got to delete the file";
 }
 
 } // namespace

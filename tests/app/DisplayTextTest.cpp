@@ -1,9 +1,14 @@
+// A line's bytes come in no declared encoding: UTF-8 where valid, else Windows-1252, for the
+// whole line. An error's text (bytes from the wire, a file name the game chose) is decoded by
+// the same rule in the error box, so no byte turns into a replacement character.
 #include "DisplayText.h"
+#include "ErrorDisplay.h"
 
 #include <QString>
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -34,32 +39,42 @@ TEST(DisplayText, DecidesUtf8ValidityAtEveryBoundary) {
     }
 }
 
-TEST(DisplayText, ReadsEveryHighByteAsWindows1252) {
-    // The 0x80..0x9F block is where 1252 differs from Latin-1; all five undefined bytes keep
-    // their value as C1 controls.
+// Each case as a logged line and as the text of an error shown in the error box.
+TEST(DisplayText, ValidUtf8StaysAndAnythingElseIsReadAsWindows1252) {
     const struct {
-        unsigned char Byte;
-        char32_t Code;
+        const char* Why;
+        std::string Bytes;
+        std::string Utf8;
     } cases[] = {
-        {0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160}, {0x8D, 0x008D},
-        {0x8F, 0x008F}, {0x90, 0x0090}, {0x91, 0x2018}, {0x9D, 0x009D},
-        {0x9F, 0x0178}, {0xA0, 0x00A0}, {0xFF, 0x00FF},
+        {"UTF-8 stays UTF-8", "caf\xC3\xA9", "caf\xC3\xA9"},
+        {"1252 letter", "caf\xE9", "caf\xC3\xA9"},
+        {"one invalid byte makes the whole line 1252", "\xC3\xA9 \xE9",
+         "\xC3\x83\xC2\xA9 \xC3\xA9"},
+        {"truncated UTF-8 is read as 1252", "x\xC3", "x\xC3\x83"},
+        // 0x80..0x9F is where 1252 differs from Latin-1; its five undefined bytes keep their
+        // value as C1 controls.
+        {"euro sign", "\x80 5", "\xE2\x82\xAC 5"},
+        {"undefined 81, 8D, 8F, 90, 9D", "\x81\x8D\x8F\x90\x9D",
+         "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
+        {"S caron, left quote, Y diaeresis", "\x8A\x91\x9F", "\xC5\xA0\xE2\x80\x98\xC5\xB8"},
+        {"A0 and FF as Latin-1", "\xA0\xFF", "\xC2\xA0\xC3\xBF"},
+        {"controls and NUL pass through", std::string("a\0b\x01", 4), std::string("a\0b\x01", 4)},
     };
+    QString shown;
+    const auto previous = TErrorDisplay::SetPresenter([&](const QString& text) { shown = text; });
     for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.Byte));
-        EXPECT_EQ(DisplayString(std::string(1, static_cast<char>(c.Byte))).toStdU32String(),
-                  std::u32string(1, c.Code));
+        SCOPED_TRACE(c.Why);
+        EXPECT_EQ(DisplayUtf8(c.Bytes), c.Utf8);
+        EXPECT_EQ(DisplayString(c.Bytes),
+                  QString::fromUtf8(c.Utf8.data(), qsizetype(c.Utf8.size())));
+        try {
+            throw std::runtime_error(c.Bytes);
+        } catch (...) {
+            TErrorDisplay::ShowCurrentException();
+        }
+        EXPECT_EQ(shown, QString::fromUtf8(c.Utf8.c_str())) << "in the error box";
     }
-}
-
-TEST(DisplayText, KeepsValidUtf8AsIsAndConvertsTheRestWholeLine) {
-    EXPECT_EQ(DisplayUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
-    // One invalid byte makes the whole line 1252, including bytes that looked like UTF-8.
-    EXPECT_EQ(DisplayUtf8("\xC3\xA9 \xE9"), "\xC3\x83\xC2\xA9 \xC3\xA9");
-    EXPECT_EQ(DisplayUtf8("\x80"), "\xE2\x82\xAC");
-    EXPECT_EQ(DisplayString("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
-    // Control and NUL bytes pass through unchanged.
-    EXPECT_EQ(DisplayUtf8(std::string("a\0b\x01", 4)), std::string("a\0b\x01", 4));
+    TErrorDisplay::SetPresenter(previous);
 }
 
 } // namespace

@@ -49,9 +49,7 @@ TEST_F(LogFileTest, ClosingSavesTheLogicalLinesWithTheSmallestStringType) {
         {"255 bytes still fit a short string", {a255}, {"6:" + a255}},
         {"256 bytes need the long string", {b256}, {"12:" + b256}},
         {"valid UTF-8 is stored as is", {"caf\xC3\xA9"}, {"20:caf\xC3\xA9"}},
-        {"long 1252 line is converted to UTF-8",
-         {d300 + "\xE9\x80"},
-         {"20:" + d300 + "\xC3\xA9\xE2\x82\xAC"}},
+        {"long 1252 line in UTF-8", {d300 + "\xE9\x80"}, {"20:" + d300 + "\xC3\xA9\xE2\x82\xAC"}},
         // Split at CR LF, lone CR and lone LF; LF CR is two breaks, and a line's final CR does
         // not pair with the CR LF that starts the next line.
         {"breaks within lines",
@@ -88,7 +86,7 @@ TEST_F(LogFileTest, ClearLogsSavesAnEmptyViewAndAFailedSaveLeavesTheButtonWorkin
     EXPECT_EQ(Saved(), ClosedLog({"6:three"}, true));
     // A failure of the handler is shown, and the next click works once the file can be written.
     fs::remove(Dir.Path() / "IRC.log");
-    fs::create_directory(Dir.Path() / "IRC.log");
+    fs::create_directory(Dir.Path() / "IRC.log"); // a directory cannot be written, even by root
     Form->Button_clrlogs->click();
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Mentions(Errors[0], {"IRC.log", "Is a directory"})) << Errors[0];
@@ -105,8 +103,7 @@ TEST_F(LogFileTest, ClosingAlwaysClosesAndShowsEachFileThatCannotBeWritten) {
     EXPECT_TRUE(Form->close());
     EXPECT_FALSE(Form->isVisible());
     ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_TRUE(Mentions(Errors[0], {"data/talofile.txt", "No such file or directory"}))
-        << Errors[0];
+    EXPECT_TRUE(Mentions(Errors[0], {"data/talofile.txt", "No such file"})) << Errors[0];
     // The session end reached the screen before the file write failed, so it is saved too.
     EXPECT_EQ(Saved(), ClosedLog({"6:before"}));
 

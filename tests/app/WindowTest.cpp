@@ -1,11 +1,8 @@
 #include "FormFixture.h"
 #include "SortedListBox.h"
-#include "WindowLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -17,46 +14,6 @@
 namespace {
 
 using WindowTest = FormFixture;
-
-// Every control of the design's table is on the window as the table says. Labels and check
-// boxes are sized to their text: the designed place and height, at least the designed
-// width, and wide enough for the text in the font actually used.
-TEST_F(WindowTest, OpensInTheConnectLayoutWithEveryControlWhereTheDesignPutsIt) {
-    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Brisal v2.3"));
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    const QRect client = Form->rect();
-    for (const TControlLayout& row : ControlLayouts) {
-        SCOPED_TRACE(row.Name);
-        auto* widget = Form->findChild<QWidget*>(QString::fromLatin1(row.Name));
-        ASSERT_NE(widget, nullptr);
-        const QRect designed(row.Left, row.Top, row.Width, row.Height);
-        if (widget->inherits("QLabel") || widget->inherits("QCheckBox")) {
-            EXPECT_EQ(widget->pos(), designed.topLeft());
-            EXPECT_EQ(widget->height(), designed.height());
-            EXPECT_GE(widget->width(), std::max(designed.width(), widget->sizeHint().width()));
-        } else if (QString::fromLatin1(row.Name) == QLatin1String("Memo1")) {
-            // Grown downwards to whole rows (see the warning's test), never shrunk.
-            EXPECT_EQ(widget->pos(), designed.topLeft());
-            EXPECT_EQ(widget->width(), designed.width());
-            EXPECT_GE(widget->height(), designed.height());
-        } else {
-            EXPECT_EQ(widget->geometry(), designed);
-        }
-        EXPECT_EQ(widget->isVisible(), row.Shown);
-        EXPECT_TRUE(client.contains(widget->geometry())) << "outside the client area";
-        const QVariant text = widget->property("text");
-        if (text.isValid()) {
-            EXPECT_EQ(text.toString(), QString::fromLatin1(row.Text));
-        }
-    }
-    // A caption grown to its text must not run into the field it names.
-    EXPECT_LT(Form->Label2->geometry().right(), Form->ed_nick->x());
-    EXPECT_LT(Form->Label3->geometry().right(), Form->ed_serv->x());
-    EXPECT_LT(Form->Label4->geometry().right(), Form->ed_port->x());
-    EXPECT_TRUE(Form->ch_autoscroll->isChecked() && Form->CheckBox1->isChecked());
-    EXPECT_TRUE(Form->Timer1->isActive() && Form->Timer1->interval() == 1000);
-}
 
 TEST_F(WindowTest, TheLogAndTheWarningCannotBeEditedByTheUser) {
     Form->show();

@@ -1,15 +1,13 @@
-// Line reading and the input buffers, against an in-memory handler where every receipt
-// boundary is exact.
+// Reading lines and numeric replies, and the input buffers, against an in-memory handler
+// where every receipt boundary is exact.
 #include "IdException.h"
 #include "IdManagedBuffer.h"
-#include "IdSimpleBuffer.h"
 #include "IdTCPConnection.h"
 #include "ScriptedIOHandler.h"
 #include "Waiting.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,11 +19,10 @@ namespace {
 
 // Long lines are compared by length and ends, so a failure prints something readable.
 std::string Describe(const std::string& line) {
-    if (line.size() <= 40) {
-        return "line:" + line;
-    }
-    return "line:" + std::to_string(line.size()) + " bytes " + line.substr(0, 3) + "..." +
-           line.substr(line.size() - 3);
+    return "line:" + (line.size() <= 40
+                          ? line
+                          : std::to_string(line.size()) + " bytes " + line.substr(0, 3) + "..." +
+                                line.substr(line.size() - 3));
 }
 
 // What one read produced: the line, or the exception's text.
@@ -62,8 +59,7 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
         bool split;           // maSplit rather than maException
         std::string outcomes; // one per read, "|" between them
     };
-    const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c');
-    const std::string z20000(20000, 'z');
+    const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c'), z(20000, 'z');
     const Case cases[] = {
         {"CR LF line", "hello\r\n", "", -1, false, "line:hello"},
         {"LF only", "hello\n", "", -1, false, "line:hello"},
@@ -76,7 +72,6 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
         {"CR LF: no further CR removed, lone LF is data", "a\r\r\nb\nc\r\n", "\r\n", -1, false,
          "line:a\r|line:b\nc"},
         {"CR LF spanning two receipts", "abc\r|\ndef\r\n", "\r\n", -1, false, "line:abc|line:def"},
-        {"explicit LF behaves as the default", "x\r\ny\n", "\n", -1, false, "line:x|line:y"},
         {"a terminator spanning three receipts", "12E|N|D34END", "END", -1, false,
          "line:12|line:34"},
         {"terminator bytes that begin a false match", "aEENDb|END", "END", -1, false,
@@ -93,7 +88,7 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
         {"explicit maximum, exactly", "12345\n", "", 5, false, "line:12345"},
         {"explicit maximum, one over", "123456\n", "", 5, false, x},
         {"explicit maximum split", "123456\n", "", 5, true, "line:12345|line:6"},
-        {"no limit with 0", z20000 + "\n", "", 0, false, Describe(z20000)},
+        {"no limit with 0", z + "\n", "", 0, false, Describe(z)},
         {"an unterminated rest, then the peer closes", "rest", "", -1, false,
          "line:|raised:Connection Closed Gracefully."},
     };
@@ -153,110 +148,119 @@ TEST(ReadLn, TimeOuts) {
     }
 }
 
-// Every removed line, with its terminator, is read work, reported only inside a work bracket
-// as running totals. ReadAll brackets its own work, also when it ends by raising.
-TEST(ReadLn, RemovedLinesAndReadAllAreReportedAsReadWork) {
-    ScriptedConnection t;
-    std::vector<std::string> log;
-    t.Conn.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t) { log.push_back("begin"); };
-    t.Conn.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
-        log.push_back(std::to_string(mode) + ":" + std::to_string(count));
-    };
-    t.Conn.OnWorkEnd = [&](TIdComponent*, TWorkMode) { log.push_back("end"); };
-    t.Handler->Receipt("ab\r\ncd\n");
-    t.Handler->Receipt("e\nf\n");
-    EXPECT_EQ(t.Conn.ReadLn(), "ab");
-    t.Conn.BeginWork(wmRead);
-    EXPECT_EQ(t.Conn.ReadLn(), "cd");
-    std::string line;
-    t.Conn.ReadLnInto(line);
-    EXPECT_EQ(line, "e");
-    t.Conn.EndWork(wmRead);
-    EXPECT_EQ(t.Conn.ReadLn(), "f");
-    EXPECT_EQ(log, (std::vector<std::string>{"begin", "0:3", "0:5", "end"}));
-
+// ReadAll brackets its own read work, also when it ends by raising.
+TEST(ReadLn, ReadAllClosesItsWorkBracketAlsoWhenItRaises) {
     for (bool closes : {true, false}) {
         SCOPED_TRACE(closes ? "ReadAll to the peer's close" : "ReadAll ended by a time-out");
+        std::vector<std::string> log;
         ScriptedConnection all;
         all.Conn.SetReadTimeout(20);
-        all.Conn.OnWorkBegin = t.Conn.OnWorkBegin;
-        all.Conn.OnWorkEnd = t.Conn.OnWorkEnd;
+        all.Conn.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t) { log.push_back("begin"); };
+        all.Conn.OnWorkEnd = [&](TIdComponent*, TWorkMode) { log.push_back("end"); };
         all.Handler->Receipt("abc");
         if (closes) {
             all.Handler->EndOfData();
         }
-        log.clear();
         EXPECT_EQ(Outcome([&] { return all.Conn.ReadAll(); }),
                   closes ? "line:abc" : "raised:Read Timeout");
         EXPECT_EQ(log, (std::vector<std::string>{"begin", "end"}));
     }
 }
 
-namespace {
-
-std::string Pattern(int n) {
-    std::string s(size_t(n), '\0');
-    for (int i = 0; i < n; ++i) {
-        s[size_t(i)] = char('a' + i % 26);
-    }
-    return s;
-}
-
-void Append(TIdSimpleBuffer& buffer, const std::string& bytes) {
-    buffer.Seek(0, soEnd);
-    buffer.Write(bytes.data(), int32_t(bytes.size()));
-}
-
-std::string Logical(const TIdSimpleBuffer& buffer) {
-    return std::string(buffer.Data(), size_t(buffer.Size()));
-}
-
-} // namespace
-
-// Both buffer kinds must behave the same to a reader that only extracts from the front.
-TEST(Buffer, ExtractAndRemoveFromTheFrontInBothKinds) {
-    for (bool managed : {false, true}) {
-        SCOPED_TRACE(managed ? "managed" : "simple");
-        std::unique_ptr<TIdSimpleBuffer> buffer =
-            managed ? std::make_unique<TIdManagedBuffer>() : std::make_unique<TIdSimpleBuffer>();
-        std::vector<int32_t> removed;
-        buffer->OnBytesRemoved = [&](TIdSimpleBuffer* sender, int32_t count) {
-            removed.push_back(count);
-            EXPECT_EQ(sender->Size(), removed.size() == 1 ? 7 : 0)
-                << "fired after the bytes are gone";
-        };
-        Append(*buffer, "0123456789");
-        EXPECT_EQ(buffer->Extract(3), "012");
-        // Beyond the buffered bytes: the fixed text, nothing removed, no event.
-        EXPECT_EQ(TestSupport::Raised<EIdNotEnoughDataInBuffer>([&] { buffer->Extract(8); }),
-                  "Not enough data in buffer.");
-        EXPECT_THROW(buffer->Remove(8), EIdNotEnoughDataInBuffer);
-        EXPECT_EQ(Logical(*buffer), "3456789");
-        // Exactly what is left: emptied and the memory released.
-        EXPECT_EQ(buffer->Extract(7), "3456789");
-        EXPECT_EQ(buffer->Capacity(), 0);
-        EXPECT_EQ(removed, (std::vector<int32_t>{3, 7}));
-        EXPECT_EQ(buffer->Extract(0), "");
-    }
-}
-
-// Removals below 32768 consumed bytes only advance the count; reaching it exactly moves the
-// rest to the front and starts the count over.
-TEST(ManagedBuffer, CompactsWhenConsumedBytesReachTheThreshold) {
+// A long session consumes the input buffer from the front: removals below 32768 consumed
+// bytes only advance the count; reaching it exactly moves the rest to the front.
+TEST(Buffer, ManagedCompactsWhenConsumedBytesReachTheThreshold) {
     TIdManagedBuffer buffer;
-    const std::string all = Pattern(40000);
-    Append(buffer, all);
+    std::string all(40000, '\0');
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = char('a' + i % 26);
+    }
+    buffer.Write(all.data(), int32_t(all.size()));
     buffer.Remove(32000);
     EXPECT_EQ(buffer.Extract(767), all.substr(32000, 767));
     EXPECT_EQ(buffer.ConsumedCount(), 32767);
-    EXPECT_NE(buffer.Data(), buffer.Memory());
     EXPECT_EQ(buffer.Extract(1), all.substr(32767, 1));
     EXPECT_EQ(buffer.ConsumedCount(), 0);
-    EXPECT_EQ(buffer.Data(), buffer.Memory());
-    EXPECT_EQ(Logical(buffer), all.substr(32768));
-    buffer.Remove(buffer.Size()); // exactly the size: the count starts over, memory released
-    EXPECT_EQ(buffer.ConsumedCount(), 0);
-    EXPECT_EQ(buffer.Capacity(), 0);
-    Append(buffer, "xyz");
-    EXPECT_EQ(buffer.Data(), buffer.Memory());
+    EXPECT_EQ(std::string(buffer.Memory(), size_t(buffer.Size())), all.substr(32768));
+    EXPECT_EQ(Raised<EIdNotEnoughDataInBuffer>([&] { buffer.Extract(buffer.Size() + 1); }),
+              "Not enough data in buffer.");
+}
+
+// A reply ("250-first", "250 last") ends at the end marker (its code in any case) or at a line
+// shorter than its code, skipping blank lines, and leaves the rest unread. A code not allowed
+// raises with the reply's text.
+TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineAndLeavesTheRest) {
+    const struct {
+        const char* why;
+        std::string wire;
+        int16_t code;
+        std::vector<std::string> text;
+        std::string next; // the line read after the reply
+    } cases[] = {
+        {"one line", "220 ready\r\nnext\r\n", 220, {"ready"}, "next"},
+        {"continued", "250-A\r\n250-B\r\n250 C\r\nn\r\n", 250, {"A", "B", "C"}, "n"},
+        {"blank lines are skipped", "\r\n  \r\n250-a\r\n\r\n250 b\r\nn\r\n", 250, {"a", "b"}, "n"},
+        {"a line shorter than the code", "250-a\r\n25\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a line of just the code", "250-a\r\n250\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a short first line is a whole reply", "25\r\n250 b\r\n", 25, {""}, "250 b"},
+        {"a code with letters, in another case", "ab1-x\r\nAB1 y\r\nn\r\n", 0, {"x", "y"}, "n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire);
+        t.Handler->EndOfData(); // a read past the script ends instead of waiting
+        EXPECT_EQ(t.Conn.ReadReply(), c.code);
+        EXPECT_EQ(t.Conn.LastReply()->Text(), c.text);
+        EXPECT_EQ(t.Conn.ReadLn(), c.next);
+    }
+    ScriptedConnection t;
+    t.Handler->Receipt("550-No such file\r\n550 Try again\r\n250 ok\r\n");
+    try {
+        t.Conn.ReadReply({250, 251});
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdProtocolReplyError& e) {
+        EXPECT_EQ(e.ReplyErrorCode(), 550);
+        EXPECT_STREQ(e.what(), "No such file\r\nTry again\r\n");
+    }
+    EXPECT_EQ(t.Conn.ReadReply({250}), 250);
+}
+
+// A reply holds at most 1000 lines and 65536 bytes, a line counting its text (CR LF dropped)
+// and one byte for its ending, blank lines too. Beyond that it raises, keeps what it read in
+// LastReply and leaves the rest unread.
+TEST(ReplyRead, LimitsOfOneReply) {
+    const auto repeat = [](const std::string& AText, int ACount) {
+        std::string result;
+        while (ACount-- > 0) {
+            result += AText;
+        }
+        return result;
+    };
+    const std::string x = "250-x\r\n";
+    const std::string wide = "250-" + std::string(6548, 'y') + "\r\n"; // counts 6553
+    const struct {
+        const char* why;
+        std::string wire;
+        bool tooLong;
+        size_t kept; // lines in LastReply
+    } cases[] = {
+        {"1000 lines", repeat(x, 999) + "250 end\r\n", false, 1000},
+        {"1001 lines", repeat(x, 1000) + "250 end\r\n", true, 1000},
+        {"65536 bytes", repeat(wide, 10) + "250 e\r\n", false, 11},
+        {"65537 bytes", repeat(wide, 10) + "250 ee\r\n", true, 11},
+        {"blank lines count", x + std::string(70000, '\n') + "250 end\r\n", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire + "next\r\n");
+        t.Handler->EndOfData();
+        EXPECT_EQ(Raised<EIdReplyTooLong>([&] { EXPECT_EQ(t.Conn.ReadReply(), 250); }),
+                  c.tooLong ? "Reply longer than 1000 lines or 65536 bytes." : "(nothing raised)");
+        EXPECT_EQ(t.Conn.LastReply()->Text().size(), c.kept);
+        EXPECT_EQ(t.Conn.LastReply()->NumericCode(), 250);
+        while (t.Conn.ReadLn() != "next") {
+        }
+    }
 }

@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <future>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -22,6 +21,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using TestSupport::Raised;
 
 namespace {
 
@@ -29,15 +29,15 @@ namespace {
 // does.
 class SocketHandle : public ::testing::Test {
 protected:
-    void Prepare(int32_t APort, int32_t AMin, int32_t AMax) {
+    void Prepare(int32_t AMin, int32_t AMax) {
         FHandle.AllocateSocket();
         FHandle.SetIP("127.0.0.1");
-        FHandle.SetPort(APort);
+        FHandle.SetPort(0);
         FHandle.SetClientPortMin(AMin);
         FHandle.SetClientPortMax(AMax);
     }
     template <typename E> std::string BindRaises() {
-        return TestSupport::Raised<E>([&] { FHandle.Bind(); });
+        return Raised<E>([&] { FHandle.Bind(); });
     }
 
     TIdComponent FStackKeeper;
@@ -49,18 +49,17 @@ protected:
 // Three consecutive ports form the range; `free` says which of them are let go before the
 // bind. The handle must take the highest free one, trying from the maximum down.
 TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
-    struct Case {
+    const struct {
         const char* why;
         std::vector<bool> free; // min, min + 1, max
         int expectedOffset;     // -1: nothing binds
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"all free: the maximum first", {true, true, true}, 2},
         {"maximum taken: the next one down", {true, true, false}, 1},
         {"only the minimum free", {true, false, false}, 0},
         {"all in use", {false, false, false}, -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         std::vector<RawSocket> held = HoldPortRun(3);
         ASSERT_EQ(held.size(), 3u);
@@ -71,7 +70,7 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
                 held[i].Close();
             }
         }
-        Prepare(0, min, max);
+        Prepare(min, max);
         if (c.expectedOffset < 0) {
             EXPECT_EQ(BindRaises<EIdCanNotBindPortInRange>(), "Can not bind in port range (" +
                                                                   std::to_string(min) + " - " +
@@ -83,7 +82,7 @@ TEST_F(SocketHandle, PortRangeTriesFromMaximumDownToMinimum) {
         FHandle.CloseSocket();
     }
     // The other order: an inverted range is rejected before any bind.
-    Prepare(0, 6000, 5000);
+    Prepare(6000, 5000);
     EXPECT_EQ(BindRaises<EIdInvalidPortRange>(), "Invalid Port Range (6000 - 5000)");
 }
 
@@ -113,31 +112,30 @@ TEST_F(SocketHandle, UseWithoutSocketFailsAsOnAClosedDescriptor) {
     EXPECT_EQ(::recv(fd, &byte, 1, 0), 1) << "the byte was taken by the closed handle";
 }
 
-// Closing frees the descriptor but keeps its number; allocating again or Reset closes a
-// socket still held, and Reset clears the peer, the local side only when asked.
+// Closing frees the descriptor (a second close is harmless); allocating again or Reset
+// closes a socket still held, so its port is free again.
 TEST_F(SocketHandle, CloseAllocateAndResetFreeTheDescriptor) {
     FHandle.AllocateSocket();
-    TIdStackSocketHandle handle = FHandle.Handle();
+    const TIdStackSocketHandle handle = FHandle.Handle();
     FHandle.CloseSocket();
-    EXPECT_EQ(FHandle.Handle(), handle) << "the number is kept";
+    FHandle.CloseSocket();
     EXPECT_FALSE(DescriptorOpen(handle));
-    FHandle.CloseSocket(); // a second close is harmless
-    for (bool local : {false, true}) {
-        Prepare(0, 0, 0);
+    for (bool reset : {false, true}) {
+        Prepare(0, 0);
         FHandle.Bind();
         const auto port = uint16_t(FHandle.Port());
-        FHandle.SetPeer("127.0.0.1", 1);
-        local ? FHandle.Reset(true) : FHandle.AllocateSocket();
+        reset ? FHandle.Reset(true) : FHandle.AllocateSocket();
         EXPECT_TRUE(RawSocket::Bound(port).Valid()) << "the port is still held";
     }
-    EXPECT_TRUE(FHandle.PeerIP().empty() && FHandle.IP().empty());
-    EXPECT_EQ(FHandle.Handle(), Id_INVALID_SOCKET);
 }
 
 // The socket I/O handler against plain loopback peers.
 namespace {
 
-using TestSupport::Raised;
+// Answers Connected as a check made just before a close on another thread did: connected.
+struct LateCloseHandler : TIdIOHandlerSocket {
+    bool Connected() override { return true; }
+};
 
 void Connect(TIdIOHandlerSocket& AHandler, const std::string& AHost, int32_t APort,
              int32_t ATimeout = Id::TimeoutDefault) {
@@ -152,35 +150,25 @@ void Connect(TIdIOHandlerSocket& AHandler, const std::string& AHost, int32_t APo
 TEST(IOHandlerSocket, ResolvingIsReportedForNamesOnlyAndLocalhostNeedsNoLookup) {
     ProbeStackScope probe;
     RawSocket listener = RawSocket::Listener();
-    const int32_t port = listener.LocalPort();
-    struct Case {
-        std::string host;
-        bool resolving;
+    const std::string connecting = "Connecting to 127.0.0.1.";
+    const struct {
+        std::string host, statuses;
         int lookups;
-    };
-    const Case cases[] = {{"localhost", true, 0},
-                          {"LocalHost", true, 0},
-                          {"127.0.0.1", false, 0},
-                          {"irc.brisal.test", true, 1}};
-    for (const Case& c : cases) {
+    } cases[] = {{"localhost", "Resolving hostname localhost. " + connecting, 0},
+                 {"LocalHost", "Resolving hostname LocalHost. " + connecting, 0},
+                 {"127.0.0.1", connecting, 0},
+                 {"irc.brisal.test", "Resolving hostname irc.brisal.test. " + connecting, 1}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.host);
         TIdIOHandlerSocket handler;
-        ProbeStack* stack = ProbeStack::Active();
-        ASSERT_NE(stack, nullptr);
-        stack->FakeHosts["irc.brisal.test"] = "127.0.0.1";
-        std::vector<std::string> statuses;
-        handler.OnStatus = [&](TIdComponent* sender, TIdStatus, const std::string& text) {
-            EXPECT_EQ(sender, &handler);
-            statuses.push_back(text);
+        ProbeStack::Active()->FakeHosts["irc.brisal.test"] = "127.0.0.1";
+        std::string statuses;
+        handler.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) {
+            statuses += (statuses.empty() ? "" : " ") + text;
         };
-        Connect(handler, c.host, port);
-        std::vector<std::string> expected = {"Connecting to 127.0.0.1."};
-        if (c.resolving) {
-            expected.insert(expected.begin(), "Resolving hostname " + c.host + ".");
-        }
-        EXPECT_EQ(statuses, expected);
-        EXPECT_EQ(stack->Lookups.load(), c.lookups);
-        EXPECT_EQ(handler.Binding()->PeerPort(), port);
+        Connect(handler, c.host, listener.LocalPort());
+        EXPECT_EQ(statuses, c.statuses);
+        EXPECT_EQ(ProbeStack::Active()->Lookups.load(), c.lookups);
         EXPECT_TRUE(listener.Accept().Valid());
     }
 }
@@ -189,8 +177,7 @@ TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ProbeStackScope probe; // first: the handler's stack must be a ProbeStack
     RawSocket listener = RawSocket::Listener();
     TIdIOHandlerSocket handler;
-    handler.Open();
-    handler.ConnectClient("127.0.0.1", listener.LocalPort(), "", 0, 0, 0, Id::TimeoutDefault);
+    Connect(handler, "127.0.0.1", listener.LocalPort());
     RawSocket peer = listener.Accept();
     ProbeStack& stack = *ProbeStack::Active();
     const int fd = handler.Binding()->Handle();
@@ -199,14 +186,7 @@ TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
         char buffer[64];
         return handler.Recv(buffer, sizeof(buffer));
     });
-    struct Unblock { // a failed assertion must not leave the future waiting for ever
-        ProbeStack& stack;
-        RawSocket& peer;
-        ~Unblock() {
-            stack.RecvGate.Release();
-            peer.Close();
-        }
-    } unblock{stack, peer};
+    RawSocket closesFirst = std::move(peer); // a failure must not leave the reader in recv
     ASSERT_TRUE(stack.RecvGate.WaitEntered());
     handler.Close();
     EXPECT_FALSE(handler.Connected()) << "marked closed at once";
@@ -218,4 +198,23 @@ TEST(IOHandlerClose, DescriptorOutlivesTheCloseUntilTheLastCallLeaves) {
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(reader.get(), 0);
     EXPECT_FALSE(DescriptorOpen(fd)) << "the last call to leave closes the descriptor";
+}
+
+// A Disconnect on the window's thread can close the socket between a reader's check that it is
+// connected and its Recv or Send. That is this side's close and must raise what a close
+// raises, not the socket error of a call on no descriptor ("Socket Error # 10009").
+TEST(IOHandlerClose, ACallThatPassedTheCheckBeforeTheCloseRaisesDisconnected) {
+    RawSocket listener = RawSocket::Listener();
+    LateCloseHandler handler;
+    char byte = 'x';
+    for (bool send : {false, true}) {
+        SCOPED_TRACE(send ? "Send" : "Recv");
+        Connect(handler, "127.0.0.1", listener.LocalPort());
+        RawSocket peer = listener.Accept();
+        ASSERT_TRUE(peer.Valid());
+        handler.Close();
+        EXPECT_EQ(Raised<EIdClosedSocket>(
+                      [&] { send ? handler.Send(&byte, 1) : handler.Recv(&byte, 1); }),
+                  "Disconnected.");
+    }
 }

@@ -77,13 +77,10 @@ TEST(TCPConnectionHandler, OnlyAnOwnedHandlerIsFreedAndAGoneOneIsForgotten) {
     std::atomic<int> destroyed{0};
     int events = 0;
     {
-        TIdTCPConnection conn;
-        conn.OnStatus = [&](TIdComponent*, TIdStatus, const std::string&) { ++events; };
-        conn.OnDisconnected = [&](TIdComponent*) { ++events; };
-        auto* owned = new ScriptedIOHandler();
-        owned->Destroyed = &destroyed;
-        conn.SetIOHandler(owned);
-        conn.SetOwnsIOHandler(true);
+        ScriptedConnection owner;
+        owner.Handler->Destroyed = &destroyed;
+        owner.Conn.OnStatus = [&](TIdComponent*, TIdStatus, const std::string&) { ++events; };
+        owner.Conn.OnDisconnected = [&](TIdComponent*) { ++events; };
     }
     EXPECT_EQ(destroyed, 1) << "destruction frees the owned handler";
     EXPECT_EQ(events, 0) << "destruction closes without events";

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,11 +29,11 @@ namespace {
 // Shared, so a free-on-terminate thread can still be checked after it deleted itself.
 struct HookLog {
     void Add(const std::string& AEvent) {
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard lock(FMutex);
         FEvents.push_back(AEvent);
     }
     Events Get() {
-        std::lock_guard<std::mutex> lock(FMutex);
+        std::lock_guard lock(FMutex);
         return FEvents;
     }
     int Count(const std::string& AEvent) {
@@ -51,7 +52,7 @@ struct LoggedData : TIdThreadData {
 };
 
 // A TIdThread that logs its hooks. ABody runs once per Run; without one Run only sleeps a
-// moment so loops stay cheap.
+// moment.
 class ProbeThread : public TIdThread {
 public:
     using TBody = std::function<void(ProbeThread&)>;
@@ -60,7 +61,6 @@ public:
         SetFreeOnTerminate(AFreeOnTerminate);
     }
     ~ProbeThread() override { Log->Add("Destroyed"); }
-    int Runs() const { return FRuns.load(); }
     TBody BeforeRunBody; // runs inside BeforeRun, e.g. to throw there
     const std::shared_ptr<HookLog> Log;
 
@@ -69,37 +69,21 @@ protected:
     void AfterExecute() override { Log->Add("AfterExecute"); }
     void BeforeExecute() override { Log->Add("BeforeExecute"); }
     void BeforeRun() override {
-        Log->Add("BeforeRun");
-        BeforeRunBody ? BeforeRunBody(*this) : void();
+        Log->Add("BeforeRun"), BeforeRunBody ? BeforeRunBody(*this) : void();
     }
-    void Cleanup() override {
-        Log->Add("Cleanup");
-        TIdThread::Cleanup();
-    }
+    void Cleanup() override { Log->Add("Cleanup"), TIdThread::Cleanup(); }
     void DoException(const std::exception& AException) override {
-        Log->Add("DoException");
-        TIdThread::DoException(AException);
+        Log->Add("DoException"), TIdThread::DoException(AException);
     }
-    void DoStopped() override {
-        Log->Add("DoStopped");
-        TIdThread::DoStopped();
-    }
+    void DoStopped() override { Log->Add("DoStopped"), TIdThread::DoStopped(); }
     void Run() override {
         Log->Add("Run");
-        ++FRuns;
         FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
 private:
     TBody FBody;
-    std::atomic<int> FRuns{0};
 };
-
-// The events after the last occurrence of AMarker.
-Events After(const Events& AEvents, const std::string& AMarker) {
-    auto it = std::find(AEvents.rbegin(), AEvents.rend(), AMarker);
-    return Events(it.base(), AEvents.end());
-}
 
 } // namespace
 
@@ -150,63 +134,52 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
     }
 }
 
-// Start on a running thread neither restarts the run phase nor stops it. Stopping twice in
-// smTerminate ends it once, without DoStopped, with Data freed by the run phase's Cleanup.
-TEST(ThreadLoop, StartsOnlyWhenToldAndStopsOnce) {
-    auto log = std::make_shared<HookLog>();
-    TIdThreadPtr<ProbeThread> thread(new ProbeThread(log));
-    thread->SetData(std::make_unique<LoggedData>(log));
-    for (int i = 0; i < 3; ++i) {
-        thread->Start();
-        const int runs = thread->Runs();
-        ASSERT_TRUE(WaitUntil([&] { return thread->Runs() > runs; }));
-    }
-    thread->Stop();
-    thread->Stop();
-    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(log->Count("BeforeRun"), 1);
-    EXPECT_EQ(After(log->Get(), "Run"),
-              (Events{"AfterRun", "Cleanup", "DataFreed", "AfterExecute"}));
-    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
-}
-
-// The destructor ends a parked or never-started thread itself: it must not hang, and it frees
-// Data. Free ends the thread before any destructor runs, so the derived hooks still fire.
-TEST(ThreadEnd, DestroyingAParkedOrUnstartedThreadEndsIt) {
-    for (const bool start : {true, false}) {
-        for (const bool free : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "started " << start << ", freed " << free);
-            auto log = std::make_shared<HookLog>();
-            auto* thread = new ProbeThread(log);
-            thread->SetStopMode(smSuspend);
-            if (start) {
-                thread->Start();
-                ASSERT_TRUE(WaitUntil([&] { return thread->Runs() >= 1; }));
-                thread->Stop();
-                ASSERT_TRUE(WaitUntil([&] { return thread->Suspended(); }));
-            }
-            thread->SetData(std::make_unique<LoggedData>(log));
-            const int runs = thread->Runs();
-            {
-                Watchdog watchdog("destroying the thread");
-                free ? TIdBaseThread::Free(thread) : delete thread;
-            }
-            EXPECT_EQ(log->Count("DataFreed"), 1);
-            EXPECT_EQ(log->Count("AfterExecute"), free ? 1 : 0);
-            EXPECT_EQ(log->Count("Run"), runs);
+// Destroying a thread that was never started must not hang, and frees its Data. Free ends the
+// thread before any destructor runs, so the derived hooks still fire.
+TEST(ThreadEnd, DestroyingAnUnstartedThreadEndsIt) {
+    for (const bool free : {false, true}) {
+        SCOPED_TRACE(free ? "Free" : "delete");
+        auto log = std::make_shared<HookLog>();
+        auto* thread = new ProbeThread(log);
+        thread->SetData(std::make_unique<LoggedData>(log));
+        {
+            Watchdog watchdog("destroying the thread");
+            free ? TIdBaseThread::Free(thread) : delete thread;
         }
+        EXPECT_EQ(log->Count("DataFreed"), 1);
+        EXPECT_EQ(log->Count("AfterExecute"), free ? 1 : 0);
+        EXPECT_EQ(log->Count("Run"), 0);
     }
 }
 
 namespace {
 
 // The test's thread is the window's thread.
-class Synchronize : public ::testing::Test {
+class MainThreadQueue : public ::testing::Test {
 protected:
-    void SetUp() override { Queue().RegisterMainThread(); }
-    void TearDown() override { Queue().UnregisterMainThread(); }
-    static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
+    void SetUp() override { Queue.RegisterMainThread(); }
+    void TearDown() override { Queue.UnregisterMainThread(); }
+    bool PendingReaches(size_t ACount) {
+        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
+    }
+    // A worker's one synchronized call, and what came back: "returned" or the exception's text.
+    std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
+        return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
+            try {
+                Queue.Synchronize(ACall, AOwner);
+                return "returned";
+            } catch (const std::exception& e) {
+                return e.what();
+            }
+        });
+    }
+    static std::string Outcome(std::future<std::string>& AFuture) {
+        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
+    }
+
+    TIdMainThreadQueue& Queue = TIdMainThreadQueue::Instance();
 };
+using Synchronize = MainThreadQueue;
 
 } // namespace
 
@@ -237,7 +210,7 @@ TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
         new ProbeThread(std::make_shared<HookLog>(),
                         [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
     thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    ASSERT_TRUE(PendingReaches(1));
     {
         Watchdog watchdog("TerminateAndWaitFor");
         thread->TerminateAndWaitFor();
@@ -258,15 +231,15 @@ TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
         [&](ProbeThread& self) {
             self.Synchronize([&] {
                 self.Terminate(); // what the component's disconnect does
-                released = Queue().DiscardPendingUntil([&] { return ended->load(); }, &self,
-                                                       HangLimit.count());
+                released = Queue.DiscardPendingUntil([&] { return ended->load(); }, &self,
+                                                     HangLimit.count());
                 throw EIdClosedSocket(); // nobody waits for it any more: dropped
             });
         },
         true);
     ended = reader->EndFlag();
     reader->Start();
-    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
     EXPECT_TRUE(released);
     EXPECT_EQ(log->Count("Destroyed"), 1);
     EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
@@ -286,60 +259,25 @@ TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification
     reference = thread;
     const auto ended = thread->EndFlag();
     thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return Queue().PendingCount() == 1; }));
+    ASSERT_TRUE(PendingReaches(1));
     EXPECT_TRUE(reference->Terminated() && !ended->load()); // still a live object
-    ASSERT_TRUE(Queue().ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
+    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
     EXPECT_EQ(reference, nullptr);
     EXPECT_EQ(log->Count("Destroyed"), 1);
 }
-
-// The call queue on its own: plain std::threads as workers, the test's thread as the window's.
-namespace {
-
-// A worker that makes one synchronized call and keeps what came back (read after Done).
-struct Poster {
-    Poster(TIdMainThreadQueue& AQueue, std::function<void()> ACall, const void* AOwner = nullptr)
-        : FThread([this, &AQueue, ACall, AOwner] {
-              try {
-                  AQueue.Synchronize(ACall, AOwner);
-                  Outcome = "returned";
-              } catch (const std::exception& e) {
-                  Outcome = e.what();
-              }
-              Done = true;
-          }) {}
-    ~Poster() { FThread.join(); }
-    std::string Outcome;
-    std::atomic<bool> Done{false};
-    std::thread FThread; // last: starts once the fields above exist
-};
-
-class MainThreadQueue : public ::testing::Test {
-protected:
-    void SetUp() override { Queue.RegisterMainThread(); }
-    void TearDown() override { Queue.UnregisterMainThread(); }
-
-    bool PendingReaches(size_t ACount) {
-        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
-    }
-
-    TIdMainThreadQueue Queue;
-};
-
-} // namespace
 
 // A modal loop inside a call drains again: it runs the later calls, never the current one.
 TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
     std::vector<std::string> trace;
     size_t nestedRan = 99;
     size_t innermostRan = 99;
-    Poster outer(Queue, [&] {
+    auto outer = Post([&] {
         trace.push_back("outer begins");
         nestedRan = Queue.ProcessPending();
         trace.push_back("outer ends");
     });
     ASSERT_TRUE(PendingReaches(1));
-    Poster later(Queue, [&] {
+    auto later = Post([&] {
         trace.push_back("later");
         innermostRan = Queue.ProcessPending(); // nothing left: the outer call is not re-run
     });
@@ -355,18 +293,16 @@ TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsAndTheRestRunInOrder) {
     int a = 0, b = 0;
     const void* owners[] = {&a, &b, &a, &b, &b};
     std::vector<int> ran;
-    std::vector<std::unique_ptr<Poster>> posters;
+    std::vector<std::future<std::string>> posted;
     for (size_t i = 0; i < std::size(owners); ++i) {
-        posters.push_back(std::make_unique<Poster>(
-            Queue, [&ran, i] { ran.push_back(int(i)); }, owners[i]));
+        posted.push_back(Post([&ran, i] { ran.push_back(int(i)); }, owners[i]));
         ASSERT_TRUE(PendingReaches(i + 1));
     }
     EXPECT_EQ(Queue.DiscardPending(&a), 2u);
     EXPECT_EQ(Queue.ProcessPending(), 3u);
     EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
-    for (size_t i = 0; i < posters.size(); ++i) {
-        ASSERT_TRUE(WaitUntil([&] { return posters[i]->Done.load(); }));
-        EXPECT_EQ(posters[i]->Outcome,
+    for (size_t i = 0; i < posted.size(); ++i) {
+        EXPECT_EQ(Outcome(posted[i]),
                   owners[i] == &a ? "Synchronized call discarded." : "returned");
     }
 }
@@ -375,14 +311,12 @@ TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging
     std::string error;
     std::thread([&] { error = Raised<EIdNotMainThread>([&] { Queue.ProcessPending(); }); }).join();
     EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
-    Poster blocked(Queue, [] {});
+    auto blocked = Post([] {});
     ASSERT_TRUE(PendingReaches(1));
     Queue.UnregisterMainThread(); // releases the blocked worker
-    ASSERT_TRUE(WaitUntil([&] { return blocked.Done.load(); }));
-    EXPECT_EQ(blocked.Outcome, "Synchronized call discarded.");
-    Poster late(Queue, [] {});
-    ASSERT_TRUE(WaitUntil([&] { return late.Done.load(); }));
-    EXPECT_EQ(late.Outcome, "No main thread to run a synchronized call.");
+    EXPECT_EQ(Outcome(blocked), "Synchronized call discarded.");
+    auto late = Post([] {});
+    EXPECT_EQ(Outcome(late), "No main thread to run a synchronized call.");
     EXPECT_FALSE(Queue.IsMainThread());
 }
 
@@ -394,7 +328,7 @@ TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
         offMain = !Queue.IsMainThread();
     });
     for (int round = 0; round < 2; ++round) {
-        Poster worker(Queue, [] {});
+        auto worker = Post([] {});
         ASSERT_TRUE(PendingReaches(1));
         Queue.ProcessPending();
         Queue.SetWakeUp({});

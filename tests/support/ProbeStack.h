@@ -7,8 +7,12 @@
 // none alive) creates it, and ProbeStack::Active() finds it.
 #pragma once
 
+#include "IdComponent.h"
+#include "IdSocketErrors.h"
 #include "IdStackPosix.h"
 #include "Waiting.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <map>
@@ -16,15 +20,34 @@
 
 class ProbeStack : public TIdStackPosix {
 public:
-    static ProbeStack* Active(); // the active stack if it is a ProbeStack, else null
+    static ProbeStack* Active() { return dynamic_cast<ProbeStack*>(ActiveStack()); }
 
-    std::string HostByName(const std::string& AHostName) override;
-    int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ABufferLength,
-                 int32_t AFlags) override;
+    std::string HostByName(const std::string& AHostName) override {
+        ++Lookups;
+        const auto fake = FakeHosts.find(AHostName);
+        return fake != FakeHosts.end() ? fake->second : TIdStackPosix::HostByName(AHostName);
+    }
+    int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
+                 int32_t AFlags) override {
+        const bool held = RecvGate.Enter();
+        const int32_t result = TIdStackPosix::Recv(ASocket, ABuffer, ALength, AFlags);
+        RecvGate.Leave(held); // the stack keeps a failure's code per thread: still there after
+        return result;
+    }
     int32_t Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
-                   TIdSocketHandles* AExceptList, int32_t ATimeout) override;
+                   TIdSocketHandles* AExceptList, int32_t ATimeout) override {
+        const bool held = SelectGate.Enter();
+        const int32_t result = TIdStackPosix::Select(AReadList, AWriteList, AExceptList, ATimeout);
+        SelectGate.Leave(held);
+        return result;
+    }
     void PeerName(TIdStackSocketHandle ASocket, int32_t& VFamily, std::string& VIP,
-                  int32_t& VPort) override;
+                  int32_t& VPort) override {
+        if (PeerGone) {
+            RaiseSocketError(Id::WSAENOTCONN);
+        }
+        TIdStackPosix::PeerName(ASocket, VFamily, VIP, VPort);
+    }
 
     // Name -> dotted address answered by HostByName (counted as a lookup all the same).
     // Set before the connecting thread uses the stack.
@@ -38,8 +61,11 @@ public:
 
 class ProbeStackScope {
 public:
-    ProbeStackScope();
-    ~ProbeStackScope();
+    ProbeStackScope() : FPrevious(StackClass()) {
+        EXPECT_EQ(TIdComponent::ComponentCount(), 0) << "a live component keeps the old stack";
+        SetStackClass([]() -> std::unique_ptr<TIdStack> { return std::make_unique<ProbeStack>(); });
+    }
+    ~ProbeStackScope() { SetStackClass(FPrevious); }
     ProbeStackScope(const ProbeStackScope&) = delete;
     ProbeStackScope& operator=(const ProbeStackScope&) = delete;
 

@@ -2,44 +2,105 @@
 // under test does not provide itself. Each socket is closed with its owner.
 #pragma once
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class RawSocket {
 public:
     RawSocket() = default;
     explicit RawSocket(int AFd) : FFd(AFd) {}
-    ~RawSocket();
-    RawSocket(RawSocket&& AOther) noexcept;
-    RawSocket& operator=(RawSocket&& AOther) noexcept;
-    RawSocket(const RawSocket&) = delete;
-    RawSocket& operator=(const RawSocket&) = delete;
+    ~RawSocket() { Close(); }
+    RawSocket(RawSocket&& AOther) noexcept : FFd(std::exchange(AOther.FFd, -1)) {}
+    RawSocket& operator=(RawSocket&& AOther) noexcept {
+        std::swap(FFd, AOther.FFd);
+        return *this;
+    }
 
     int Fd() const { return FFd; }
     bool Valid() const { return FFd >= 0; }
-    // The local port (0 when the socket has none).
-    uint16_t LocalPort() const;
-    void Close();
+    void Close() {
+        if (FFd >= 0) {
+            ::close(std::exchange(FFd, -1));
+        }
+    }
+    uint16_t LocalPort() const { // 0 when the socket has none
+        sockaddr_in address{};
+        socklen_t length = sizeof(address);
+        const bool named = ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        return named ? ntohs(address.sin_port) : 0;
+    }
 
-    // A TCP socket bound to 127.0.0.1:APort (0 = any free port); listening with ABacklog
-    // when AListen. Invalid when the port is taken.
-    static RawSocket Bound(uint16_t APort, bool AListen = false, int ABacklog = 16);
-    static RawSocket Listener(int ABacklog = 16) { return Bound(0, true, ABacklog); }
-    // A TCP socket connected to 127.0.0.1:APort; invalid when the connect fails.
-    static RawSocket Connected(uint16_t APort);
+    // Bound to 127.0.0.1:APort (0: any free port); invalid when the port is taken.
+    static RawSocket Bound(uint16_t APort, bool AListen = false) {
+        return Made(APort, [&](int AFd, const sockaddr* AAddress) {
+            return ::bind(AFd, AAddress, sizeof(sockaddr_in)) == 0 &&
+                   (!AListen || ::listen(AFd, 16) == 0);
+        });
+    }
+    static RawSocket Listener() { return Bound(0, true); }
+    // Invalid when the connect fails.
+    static RawSocket Connected(uint16_t APort) {
+        return Made(APort, [](int AFd, const sockaddr* AAddress) {
+            return ::connect(AFd, AAddress, sizeof(sockaddr_in)) == 0;
+        });
+    }
     // Accepts one connection, waiting up to AMSec; invalid on time-out.
-    RawSocket Accept(int AMSec = 5000) const;
+    RawSocket Accept(int AMSec = 5000) const {
+        pollfd wait{FFd, POLLIN, 0};
+        return RawSocket(
+            ::poll(&wait, 1, AMSec) == 1 ? ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    }
 
 private:
+    // A TCP socket; ACall (bind or connect) to 127.0.0.1:APort failing closes it.
+    template <typename F> static RawSocket Made(uint16_t APort, F ACall) {
+        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(APort);
+        if (socket.Valid() && !ACall(socket.Fd(), reinterpret_cast<const sockaddr*>(&address))) {
+            socket.Close();
+        }
+        return socket;
+    }
+
     int FFd = -1;
 };
 
 // A port on 127.0.0.1 that was free a moment ago (nothing listens on it now).
-uint16_t FreeLoopbackPort();
+inline uint16_t FreeLoopbackPort() {
+    return RawSocket::Bound(0).LocalPort();
+}
 
-// Holds ACount consecutive ports on 127.0.0.1, all bound by the returned sockets in order
-// (first port first). Empty when no such run was found.
-std::vector<RawSocket> HoldPortRun(int ACount);
+// ACount consecutive ports on 127.0.0.1, held by the returned sockets in order; empty when no
+// such run was found.
+inline std::vector<RawSocket> HoldPortRun(int ACount) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const uint16_t first = FreeLoopbackPort();
+        std::vector<RawSocket> run;
+        for (int i = 0; first != 0 && first <= 65535 - ACount && i < ACount; ++i) {
+            RawSocket socket = RawSocket::Bound(uint16_t(first + i));
+            if (!socket.Valid()) {
+                break;
+            }
+            run.push_back(std::move(socket));
+        }
+        if (int(run.size()) == ACount) {
+            return run;
+        }
+    }
+    return {};
+}
 
-// True while AFd is an open descriptor of this process.
-bool DescriptorOpen(int AFd);
+inline bool DescriptorOpen(int AFd) {
+    return ::fcntl(AFd, F_GETFD) != -1;
+}

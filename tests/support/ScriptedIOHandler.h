@@ -7,14 +7,19 @@
 // EIdClosedSocket ("Disconnected.") as the socket handler does.
 #pragma once
 
+#include "IdException.h"
 #include "IdIOHandler.h"
 #include "IdTCPConnection.h"
 #include "Waiting.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,10 +27,19 @@
 class ScriptedIOHandler : public TIdIOHandler {
 public:
     ScriptedIOHandler() = default; // connected; ConnectClient connects it again after a Close
-    ~ScriptedIOHandler() override;
+    ~ScriptedIOHandler() override {
+        Close();
+        if (Destroyed != nullptr) {
+            ++*Destroyed;
+        }
+    }
 
-    void Receipt(const std::string& ABytes);
-    void EndOfData();
+    void Receipt(const std::string& ABytes) {
+        Change([&] { FReceipts.push_back(ABytes); });
+    }
+    void EndOfData() {
+        Change([&] { FEndOfData = true; });
+    }
     // Set before a reader starts: the largest count one Send accepts (0: all), for partial
     // sends; and whether the wait happens inside Recv instead of Readable, as with a reader
     // already in recv (a Close then makes that Recv return 0, as a shut-down socket does).
@@ -36,20 +50,86 @@ public:
     CallGate AfterEndGate;
     std::atomic<int>* Destroyed = nullptr; // counted up when the handler goes, if set
 
-    std::string Sent() const;
-    int Waiting() const;  // threads waiting in Readable or Recv now
-    int Timeouts() const; // waits that timed out so far
+    // What was sent, the threads waiting in Readable or Recv now, and the waits timed out.
+    std::string Sent() const { return Locked(FSent); }
+    int Waiting() const { return Locked(FWaiting); }
+    int Timeouts() const { return Locked(FTimeouts); }
 
-    void Close() override;
+    void Close() override {
+        Change([&] { FConnected = false; });
+    }
     void ConnectClient(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
-                       int32_t) override;
-    bool Connected() override;
-    bool Readable(int32_t AMSec) override;
-    int32_t Recv(void* ABuf, int32_t ALen) override;
-    int32_t Send(const void* ABuf, int32_t ALen) override;
+                       int32_t) override {
+        Change([&] { FConnected = true; });
+    }
+    bool Connected() override {
+        const bool connected = Locked(FConnected);
+        if (Locked(FEndReader) == std::this_thread::get_id()) {
+            AfterEndGate.Leave(AfterEndGate.Enter());
+        }
+        return connected;
+    }
+    bool Readable(int32_t AMSec) override {
+        std::unique_lock lock(FLock);
+        if (WaitInRecv) {
+            return true;
+        }
+        ++FWaiting;
+        auto ready = [this] { return Ready(); };
+        const bool result = AMSec < 0
+                                ? (FChanged.wait(lock, ready), true) // infinite or default
+                                : FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
+        --FWaiting;
+        FTimeouts += result ? 0 : 1;
+        return result;
+    }
+    int32_t Recv(void* ABuf, int32_t ALen) override {
+        std::unique_lock lock(FLock);
+        if (!FConnected) {
+            throw EIdClosedSocket();
+        }
+        if (WaitInRecv) {
+            ++FWaiting;
+            FChanged.wait(lock, [this] { return Ready(); });
+            --FWaiting;
+            if (!FConnected) {
+                return 0;
+            }
+        }
+        if (FReceipts.empty()) {
+            FEndReader = std::this_thread::get_id();
+            return 0; // end of data (Readable only lets a reader through with one of the two)
+        }
+        std::string& front = FReceipts.front();
+        const int32_t count = std::min<int32_t>(ALen, int32_t(front.size()));
+        std::memcpy(ABuf, front.data(), size_t(count));
+        front.erase(0, size_t(count));
+        if (front.empty()) {
+            FReceipts.pop_front();
+        }
+        return count;
+    }
+    int32_t Send(const void* ABuf, int32_t ALen) override {
+        std::lock_guard lock(FLock);
+        if (!FConnected) {
+            throw EIdClosedSocket();
+        }
+        const int32_t count = SendLimit > 0 ? std::min(ALen, SendLimit) : ALen;
+        FSent.append(static_cast<const char*>(ABuf), size_t(count));
+        return count;
+    }
 
 private:
     bool Ready() const { return !FReceipts.empty() || FEndOfData || !FConnected; }
+    template <typename T> T Locked(const T& AField) const {
+        std::lock_guard lock(FLock);
+        return AField;
+    }
+    void Change(const std::function<void()>& AChange) {
+        std::lock_guard lock(FLock);
+        AChange();
+        FChanged.notify_all();
+    }
 
     mutable std::mutex FLock;
     std::condition_variable FChanged;

@@ -3,24 +3,54 @@
 // that works with paths relative to the working directory (the game's directory).
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "brisal-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+        FPath = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!FPrevious.empty()) {
+            std::filesystem::current_path(FPrevious, ignored);
+        }
+        std::filesystem::remove_all(FPath, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& Path() const { return FPath; }
-    void ChangeInto();
+    void ChangeInto() {
+        FPrevious = FPrevious.empty() ? std::filesystem::current_path() : FPrevious;
+        std::filesystem::current_path(FPath);
+    }
 
-    // Whole-file helpers for checking what code under test wrote.
-    std::string ReadFile(const std::filesystem::path& relative) const;
-    void WriteFile(const std::filesystem::path& relative, const std::string& bytes) const;
+    // Whole files, for checking what code under test wrote.
+    std::string ReadFile(const std::filesystem::path& relative) const {
+        std::ifstream in(FPath / relative, std::ios::binary);
+        if (!in) {
+            throw std::runtime_error("cannot read " + (FPath / relative).string());
+        }
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void WriteFile(const std::filesystem::path& relative, const std::string& bytes) const {
+        std::ofstream out(FPath / relative, std::ios::binary | std::ios::trunc);
+        if (!out.write(bytes.data(), std::streamsize(bytes.size()))) {
+            throw std::runtime_error("cannot write " + (FPath / relative).string());
+        }
+    }
 
 private:
     std::filesystem::path FPath;
-    std::filesystem::path FPreviousWorkingDirectory;
+    std::filesystem::path FPrevious;
 };

@@ -2,8 +2,11 @@
 // are generous on purpose; no test asserts on speed.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -13,17 +16,22 @@ namespace TestSupport {
 
 inline constexpr std::chrono::milliseconds HangLimit{10000};
 
-// Polls APredicate until it holds or ALimit passes; returns its last value.
-bool WaitUntil(const std::function<bool()>& APredicate,
-               std::chrono::milliseconds ALimit = HangLimit);
-
-inline long ElapsedMs(std::chrono::steady_clock::time_point AStart) {
-    using namespace std::chrono;
-    return long(duration_cast<milliseconds>(steady_clock::now() - AStart).count());
+// Polls APredicate until it holds or ALimit passes; returns its last value. The predicate is
+// never asked again once it held: some consume what they matched.
+inline bool WaitUntil(const std::function<bool()>& APredicate,
+                      std::chrono::milliseconds ALimit = HangLimit) {
+    const auto deadline = std::chrono::steady_clock::now() + ALimit;
+    while (!APredicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return APredicate();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
-// What AAction raised: the text of an exception of type E, or "(nothing raised)". Another
-// type escapes, and the test fails on it.
+// The text of an exception of type E that AAction raised, or "(nothing raised)". Another type
+// escapes, and the test fails on it.
 template <typename E, typename F> std::string Raised(F&& AAction) {
     try {
         AAction();
@@ -33,20 +41,31 @@ template <typename E, typename F> std::string Raised(F&& AAction) {
     return "(nothing raised)";
 }
 
-// Aborts the test program with AWhat if still alive after ALimit: for calls that cannot take a
-// time-out themselves (a WaitFor that would deadlock, a destructor that would hang).
+// Aborts the test program with AWhat if still alive after twice HangLimit: for calls that
+// cannot take a time-out themselves (a destructor that would hang).
 class Watchdog {
 public:
-    explicit Watchdog(std::string AWhat, std::chrono::milliseconds ALimit = 2 * HangLimit);
-    ~Watchdog();
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
+    explicit Watchdog(std::string AWhat)
+        : FThread([this, what = std::move(AWhat)] {
+              std::unique_lock lock(FMutex);
+              if (!FDone.wait_for(lock, 2 * HangLimit, [this] { return FCancelled; })) {
+                  std::fprintf(stderr, "Watchdog: hung in %s\n", what.c_str());
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        std::unique_lock lock(FMutex);
+        FCancelled = true;
+        FDone.notify_all();
+        lock.unlock();
+        FThread.join();
+    }
 
 private:
     std::mutex FMutex;
     std::condition_variable FDone;
     bool FCancelled = false;
-    std::thread FThread;
+    std::thread FThread; // last: starts once the fields above exist
 };
 
 } // namespace TestSupport
@@ -54,23 +73,40 @@ private:
 // Holds one call of a test double at a point of a race, so a test can act while the call is
 // known to be there. The double calls Enter (true: this call is the held one) where the call
 // starts and Leave after its work; Leave reports the return and keeps the thread until
-// Release. Disarmed after one call.
+// Release. Disarmed after one call. Every wait gives up (false) after HangLimit.
 class CallGate {
 public:
-    void Arm();
-    void Release();
-    // Each waits up to HangLimit; false on time-out.
-    bool WaitEntered();
-    bool WaitReturned();
-
-    bool Enter();
-    void Leave(bool AGated);
+    void Arm() { Set(Armed, true); }
+    void Release() { Set(Released); }
+    bool WaitEntered() { return WaitFor(Entered); }
+    bool WaitReturned() { return WaitFor(Returned); }
+    bool Enter() {
+        std::lock_guard lock(FLock);
+        const bool held = FState == Armed;
+        FState = held ? Entered : FState;
+        FChanged.notify_all();
+        return held;
+    }
+    void Leave(bool AHeld) {
+        if (AHeld) {
+            Set(Returned);
+            WaitFor(Released);
+            Set(Done);
+        }
+    }
 
 private:
+    enum TState { Idle, Armed, Entered, Returned, Released, Done }; // only ever moves on
+    void Set(TState AState, bool ARestart = false) {
+        std::lock_guard lock(FLock);
+        FState = ARestart ? AState : std::max(FState, AState);
+        FChanged.notify_all();
+    }
+    bool WaitFor(TState AState) {
+        std::unique_lock lock(FLock);
+        return FChanged.wait_for(lock, TestSupport::HangLimit, [&] { return FState >= AState; });
+    }
     std::mutex FLock;
     std::condition_variable FChanged;
-    bool FArmed = false;
-    bool FEntered = false;
-    bool FReturned = false;
-    bool FReleased = false;
+    TState FState = Idle;
 };
