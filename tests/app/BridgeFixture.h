@@ -32,82 +32,68 @@ protected:
     static bool WaitFor(const std::function<bool()>& APredicate) {
         return QTest::qWaitFor(APredicate, int(TestSupport::HangLimit.count()));
     }
-
     // One tick of the timer, as the timer delivers it (failures go to the error display).
     void Tick() { QMetaObject::invokeMethod(Form->Timer1, "timeout", Qt::DirectConnection); }
+    // The game drops its command file, and the next tick reads it.
+    void GameSays(const std::string& AText) {
+        Dir.WriteFile("data/X.txt", AText);
+        Tick();
+    }
 
-    void TypeConnect(const QString& ANick, const QString& AHost, const QString& APort) {
+    void TypeConnect(const QString& ANick, const QString& APort) {
         Form->ed_nick->setText(ANick);
-        Form->ed_serv->setText(AHost);
+        Form->ed_serv->setText(QStringLiteral("127.0.0.1"));
         Form->ed_port->setText(APort);
         Form->Button_connect->click();
     }
-    // Connects through the controls and lets the server welcome the client as ANick.
-    void LogIn(const std::string& ANick = "tester") {
-        TypeConnect(QString::fromStdString(ANick), QStringLiteral("127.0.0.1"),
-                    QString::number(Server.Port()));
-        Server.WaitFor("USER ").Send(":irc.brisal.test 001 " + ANick + " :Welcome\r\n");
+    void LogIn() {
+        TypeConnect(QStringLiteral("tester"), QString::number(Server.Port()));
+        Server.WaitFor("USER ").Send(":irc.brisal.test 001 tester :Welcome\r\n");
         ASSERT_TRUE(WaitFor([&] { return Form->IRCbot->State() == csLoggedIn; }));
     }
-    // Joins #velmor through the controls; the server confirms with alice (op) and bob (voice).
-    void JoinVelmor() {
-        Form->Button_join->click();
-        Server.WaitFor("JOIN #velmor\r\n")
-            .Send(":tester!t@127.0.0.1 JOIN #velmor\r\n"
-                  ":irc.brisal.test 353 tester = #velmor :tester @alice +bob\r\n"
-                  ":irc.brisal.test 366 tester #velmor :End of NAMES list\r\n");
-        ASSERT_TRUE(WaitFor([&] {
-            return Form->ChatState() == TForm1::chInChannel && Form->ListBox2->count() == 3;
-        }));
-    }
+    // The server confirms the join with al (op) and bob (voice).
     void LogInAndJoin() {
         LogIn();
-        if (!HasFatalFailure()) {
-            JoinVelmor();
-        }
+        Form->Button_join->click();
+        Server.WaitFor("JOIN #velmor\r\n")
+            .Send(":tester!t@h JOIN #velmor\r\n"
+                  ":irc.brisal.test 353 tester = #velmor :tester @al +bob\r\n"
+                  ":irc.brisal.test 366 tester #velmor :End of NAMES list\r\n");
+        ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 3; }));
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (size_t i = 0; i < Form->LogLines().Count(); ++i) {
-            lines.push_back(Form->LogLines()[i]);
-        }
-        return lines;
-    }
     std::string LastLine() const {
         const size_t count = Form->LogLines().Count();
         return count == 0 ? std::string() : Form->LogLines()[count - 1];
     }
-    // Waits until the log holds ACount more lines than AFrom and returns those.
-    std::vector<std::string> NewLines(size_t AFrom, size_t ACount) {
-        AFrom = std::max<size_t>(AFrom, 1); // the log's first line is always the empty one
-        WaitFor([&] { return Form->LogLines().Count() >= AFrom + ACount; });
-        std::vector<std::string> lines = Lines();
-        return std::vector<std::string>(lines.begin() + std::min(AFrom, lines.size()), lines.end());
-    }
-    // What the client sent after its registration, line by line without CR LF. A marker line
-    // sent last proves that everything before it has arrived.
-    std::vector<std::string> SentAfterMarker(const std::string& AMarker) {
-        Form->IRCbot->SendLine(AMarker);
-        EXPECT_TRUE(Server.WaitForReceived(AMarker + "\r\n"));
-        std::vector<std::string> lines;
-        const std::string received = Server.Received();
-        size_t at = 0;
-        for (size_t end; (end = received.find("\r\n", at)) != std::string::npos; at = end + 2) {
-            lines.push_back(received.substr(at, end - at));
+    // The log's lines from AFrom on (past the empty first line), each followed by "|".
+    std::string LoggedSince(size_t AFrom) const {
+        std::string lines;
+        for (size_t i = std::max<size_t>(AFrom, 1); i < Form->LogLines().Count(); ++i) {
+            lines += Form->LogLines()[i] + "|";
         }
         return lines;
     }
-    // The lines of ACommand (for instance "PRIVMSG") that the client sent, up to the marker.
-    std::vector<std::string> Sent(const std::string& ACommand, const std::string& AMarker) {
+    // The ACommand lines (for instance "PRIVMSG") the client sent since the previous call. A
+    // marker sent last proves that everything before it has arrived.
+    std::vector<std::string> Sent(const std::string& ACommand) {
+        const std::string marker = "PING :marker" + std::to_string(++FMarkers);
+        Form->IRCbot->SendLine(marker);
+        EXPECT_TRUE(Server.WaitForReceived(marker + "\r\n"));
+        const std::string received = Server.Received();
         std::vector<std::string> lines;
-        for (const std::string& line : SentAfterMarker(AMarker)) {
-            if (line.rfind(ACommand + " ", 0) == 0) {
-                lines.push_back(line);
+        for (size_t end; (end = received.find("\r\n", FSeen)) != std::string::npos;
+             FSeen = end + 2) {
+            if (received.compare(FSeen, ACommand.size() + 1, ACommand + " ") == 0) {
+                lines.push_back(received.substr(FSeen, end - FSeen));
             }
         }
         return lines;
     }
 
     LoopbackServer Server;
+
+private:
+    int FMarkers = 0;
+    size_t FSeen = 0;
 };

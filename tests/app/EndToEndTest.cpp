@@ -5,8 +5,6 @@
 #include "IiClient.h"
 #include "NgircdServer.h"
 
-#include <QCoreApplication>
-
 #include <filesystem>
 
 namespace {
@@ -21,22 +19,20 @@ TEST_F(EndToEndTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     IiClient peer(server.Port(), "peer");
     ASSERT_TRUE(peer.Join("#velmor")) << peer.Log(); // the channel's creator, its operator
 
-    // Connect and join through the window's own controls. Join is clicked before the
-    // server's welcome can have been handled: the JOIN waits for it.
-    TypeConnect(QStringLiteral("player"), QString::fromLatin1(NgircdServer::Host()),
-                QString::number(server.Port()));
-    ASSERT_TRUE(Errors.empty()) << Errors.front();
+    // Through the window's own controls; Join is clicked before the welcome can have come.
+    Form->ed_serv->setText(QString::fromLatin1(NgircdServer::Host()));
+    Form->ed_nick->setText(QStringLiteral("player"));
+    Form->ed_port->setText(QString::number(server.Port()));
+    Form->Button_connect->click();
     Form->Button_join->click();
-    ASSERT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chInChannel; })) << server.Log();
-    ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 2; })) << server.Log();
     EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"@peer", "player"}));
 
-    // The peer speaks: the log and the game's file have it.
     peer.Say("#velmor", "Hello player");
     ASSERT_TRUE(WaitFor([&] { return LastLine() == "(peer) Hello player"; })) << LastLine();
     EXPECT_NE(Talo().find("(PEER) HELLO PLAYER"), std::string::npos);
 
-    // The game speaks, through its command file and the running timer.
+    // The game speaks through its command file and the running timer.
     const auto game = [&](const std::string& ACommand) {
         Dir.WriteFile("data/X.txt", ACommand);
         return WaitFor([&] { return !std::filesystem::exists(Dir.Path() / "data/X.txt"); });
@@ -44,17 +40,13 @@ TEST_F(EndToEndTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     Form->Timer1->start();
     ASSERT_TRUE(game("SAY Greetings from Velmor\r\n"));
     EXPECT_TRUE(peer.WaitForText("greetings from velmor", "#velmor")) << peer.Out("#velmor");
-    EXPECT_EQ(LastLine(), "(*player*) greetings from velmor");
-    // An action one tick after the last file would meet the floodgate: the game waits.
-    ASSERT_TRUE(WaitFor([] { return TimerTicks >= 2; }));
+    ASSERT_TRUE(WaitFor([] { return TimerTicks >= 2; })); // past the floodgate for an action
     ASSERT_TRUE(game("ACTION Waves"));
     EXPECT_TRUE(peer.WaitForText("waves", "#velmor")) << peer.Out("#velmor");
-    EXPECT_EQ(LastLine(), "*player Waves");
     ASSERT_TRUE(game("WHO"));
     EXPECT_EQ(LastLine(), "USERS ON CHANNEL: PLAYER @PEER");
     Form->Timer1->stop();
 
-    // The channel's life, each as its line.
     IiClient third(server.Port(), "third");
     ASSERT_TRUE(third.Join("#velmor")) << third.Log();
     ASSERT_TRUE(WaitFor([&] { return LastLine() == "**third has joined #velmor."; })) << LastLine();
@@ -64,11 +56,8 @@ TEST_F(EndToEndTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
         std::string Logged;
     } rows[] = {
         {"topic", "TOPIC #velmor :Raid at nine", "**peer sets topic for #velmor to: Raid at nine."},
-        // (A user who joined after the names reply has no entry the mode could name.)
-        {"voice", "MODE #velmor +v player", "-peer sets mode +v player on channel #velmor."},
-        {"ban", "MODE #velmor +b bad!*@*", "-peer bans bad!*@* on channel #velmor."},
+        {"mode", "MODE #velmor +v player", "-peer sets mode +v player on channel #velmor."},
         {"kick", "KICK #velmor third :enough", "**third has been kicked off of #velmor by peer."},
-        {"op", "MODE #velmor +o player", "-peer sets mode +o player on channel #velmor."},
         {"part", "PART #velmor :later", "**peer has left #velmor"},
     };
     for (const auto& row : rows) {
@@ -78,10 +67,8 @@ TEST_F(EndToEndTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     }
     EXPECT_TRUE(Errors.empty());
 
-    // Closing writes the session's log with its end.
     Form->close();
     const std::string log = Dir.ReadFile("IRC.log");
-    EXPECT_EQ(log.substr(0, 4), "TPF0");
     for (const char* line : {"(peer) Hello player", "(*player*) greetings from velmor",
                              "*player Waves", "**peer has left #velmor", "***SESSION END***"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
