@@ -194,7 +194,7 @@ TEST_F(BridgeTest, EnterSendsUtf8UntilAKickAndTheServersCloseSaySo) {
     EXPECT_FALSE(Form->Edit1->isEnabled());
     EXPECT_TRUE(Form->Edit1->placeholderText().contains(QStringLiteral("kicked by al")));
 
-    // Nothing about the close reaches the log or the game's file.
+    // The close itself logs nothing.
     Server.Send(":al!a@h PRIVMSG #velmor :last words\r\n").Close();
     ASSERT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chConnectionEnded; }));
     EXPECT_EQ(Form->Label1->text(), QStringLiteral("Disconnected from IRC server."));
