@@ -45,9 +45,9 @@ struct EventLog {
         };
     }
 
-    // Binds every event a received line can raise, except OnRaw, OnCTCPQuery, OnNicksInUse and
-    // OnList, whose handlers answer something; and OnSend. OnChannelUpdate reaches only
-    // channels created after this call.
+    // Binds every event a received line can raise, and OnSend; not OnRaw, OnNicksInUse and
+    // OnList, whose handlers answer something. A CTCP query whose arguments are "hush" is
+    // suppressed. OnChannelUpdate reaches only channels created after this call.
     void Bind(TIdIRC& AIrc) {
         AIrc.OnMessage = Rec("Message");
         AIrc.OnNotice = Rec("Notice");
@@ -87,6 +87,13 @@ struct EventLog {
         AIrc.OnKill = Rec("Kill");
         AIrc.OnUnknownCommand = Rec("Unknown");
         AIrc.OnCTCPReply = Rec("CTCPReply");
+        AIrc.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                                  const std::string& ACommand, const std::string& AArguments,
+                                  bool& VSuppress) {
+            Lines.push_back("CTCPQuery " + Str(AUser) + " " + Str(AChannel) + " " + ACommand + " " +
+                            AArguments);
+            VSuppress = AArguments == "hush";
+        };
         AIrc.OnStateChange = [this, &AIrc](TIdComponent*) {
             Lines.push_back("State " + std::to_string(AIrc.State()));
         };
