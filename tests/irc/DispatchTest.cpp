@@ -34,7 +34,7 @@ public:
     const std::string kMembers = "me alice@ bob+ carol";
 
     void Start(const std::string& ASession) {
-        Create();
+        irc = Aimed(server);
         irc->SetNick("me");
         irc->SetAltNick("alt");
         irc->Replies().SetVersion("v1");

@@ -129,7 +129,7 @@ TEST_F(IRCConnect, ConnectErrorsReachTheCallerAsTheyShould) {
 }
 
 TEST_F(IRCConnect, IsOpAndIsVoiceAnswerForTheNickAsked) {
-    Create();
+    irc = Aimed(server);
     irc->SetNick("@me+"); // what the old rule read: it must not make everyone an operator
     TIdIRCChannel* first = irc->Channels().Add("#one");
     for (const char* entry : {"@alice", "+bob", "@carol+", "dave"}) {
