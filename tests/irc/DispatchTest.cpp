@@ -221,7 +221,15 @@ TEST_F(Dispatch, NumericFamiliesRecordAndRaiseWhatTheirNumberSays) {
          "System srv 391 TIME irc.test :noon"},
         {"401 to 502: OnError with the command and Content", ":srv 401 me x :No such nick",
          "Error srv 401 me x :No such nick"},
+        {"the last error", ":srv 502 me :No", "Error srv 502 me :No"},
         {"beyond the errors: unknown", ":srv 503 me :x", "Unknown srv 503 me :x"},
+        {"the feature list (5) is not named", ":srv 005 me X=1 :ok", "Unknown srv 005 me X=1 :ok"},
+        {"a gap inside a family (207) is unknown", ":srv 207 me x", "Unknown srv 207 me x"},
+        {"a number over 32 bits is a command", ":srv 99999999999 me", "Unknown srv 99999999999 me"},
+        {"a family's text reads its parameters", ":srv 311 me al a h * :Al",
+         "System srv 311 WHOIS al is a@h * Al"},
+        {"an unnamed category is the number", ":srv 329 me #c 12345",
+         "System srv 329 329 me #c 12345"},
     };
     Run(cases, session);
 }
