@@ -11,30 +11,19 @@
 #include <stdexcept>
 #include <sys/socket.h>
 
-namespace {
-
 using IRCConnect = IRCFixture;
 
-// Gives the component the server name a welcome reply would have left.
-class ServerNamedIRC : public TIdIRC {
-public:
-    using TIdIRC::SetServerName;
-};
-
-} // namespace
-
 TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
-    struct Case {
-        const char* why;
-        std::string password;
-        std::string boundIP; // empty: the stack's first local address names the client
-        std::string expected;
-    };
     const std::string local = [] {
         TIdIRC keepStack;
         return ActiveStack()->LocalAddress();
     }();
-    const Case cases[] = {
+    const struct {
+        const char* why;
+        std::string password;
+        std::string boundIP; // empty: the stack's first local address names the client
+        std::string expected;
+    } cases[] = {
         {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1",
          "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
         {"a password goes first", "s3cret", "127.0.0.1",
@@ -42,7 +31,7 @@ TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
         {"unbound: the stack's first local address stands for the client", "", "",
          "NICK Nick\r\nUSER username " + local + " " + local + " :Real name\r\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         LoopbackServer peer;
         std::vector<TIdIRCState> states; // outlives the client, whose destruction changes State
@@ -63,25 +52,15 @@ TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
 // A later connect names the server the component learned in USER, and a connect while
 // connected first closes the old connection.
 TEST_F(IRCConnect, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
-    ServerNamedIRC client;
-    client.SetHost(LoopbackServer::Host());
-    client.SetPort(server.Port());
-    client.SetBoundIP("127.0.0.1");
-    client.SetNick("alice");
-    client.Connect();
-    ASSERT_TRUE(server.WaitForReceived("Real name\r\n"));
-    client.SetServerName("irc.example.net");
+    CreateAndConnect();
+    irc->HandleReceivedLine(":irc.example.net 001 Nick :Welcome");
     LoopbackServer later;
-    client.SetPort(later.Port());
-    client.Connect();
+    irc->SetPort(later.Port());
+    irc->Connect();
     EXPECT_TRUE(server.WaitForClientClose());
     ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
     EXPECT_EQ(later.Received(),
-              "NICK alice\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
-    // A derived class's part goes before the component's destructor stops the reader, which
-    // may still be calling the connection's virtuals: let the reader end first.
-    later.Close();
-    ASSERT_TRUE(Pump([&] { return client.ReadThreadEnded(); }));
+              "NICK Nick\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
 }
 
 // Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
