@@ -175,28 +175,6 @@ TEST_F(IRCReader, NoLineIsHandledAfterTheComponentLetGoOfTheReader) {
     }
 }
 
-// A disconnect racing a busy reader, at many points of a flood: the reader always ends, and
-// no line is handled afterwards.
-TEST_F(IRCReader, ADisconnectRacingAFloodEndsTheReaderAndNothingFollows) {
-    std::vector<std::string> flood;
-    for (int i = 0; i < 3000; ++i) {
-        flood.push_back(":n!u@h PRIVMSG #c :line " + std::to_string(i));
-    }
-    const std::string wire = Lines(flood);
-    for (size_t round = 0; round < 24; ++round) {
-        SCOPED_TRACE(round);
-        LoopbackServer peer;
-        irc = Aimed(peer);
-        irc->Connect();
-        peer.Send(wire);
-        ASSERT_TRUE(PumpUntilReceived(round * 97 % 2000));
-        irc->Disconnect(true);
-        const size_t handled = received.size();
-        ASSERT_TRUE(PumpUntilReaderEnded());
-        EXPECT_EQ(received.size(), handled);
-    }
-}
-
 // The window closed while the reader waits in a hand-off that has not run yet, or from inside
 // a line's handling (a nested event loop in a handler): the destruction neither waits forever
 // nor leaves anything freed for the reader or the rest of the batch to touch.
