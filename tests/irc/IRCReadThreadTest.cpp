@@ -209,6 +209,9 @@ TEST_F(IRCReader, DestroyingWhileTheReaderIsBlockedInAHandOff) {
 // on an open socket, with the destruction waiting for it.
 TEST_F(IRCReader, DestroyingWithAFailingDisconnectHandler) {
     CreateAndConnect();
+    // A line handled first: the reader is then back in its read, blocked.
+    server.Send("A 1\r\n");
+    ASSERT_TRUE(PumpUntilReceived(1));
     irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
     TestSupport::Watchdog watchdog("destroying with a failing OnDisconnect");
     irc.reset();
