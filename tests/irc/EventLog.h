@@ -1,8 +1,7 @@
-// Every event of a TIdIRC written down as one line of text, in the order raised, so that a
-// test compares the whole sequence a server line caused with one vector: the event's name and
-// its arguments after the sender, blank-separated. A user shows as its nick ("srv" for the
-// server's entry with the empty nick, "null" for none) with its Reason in brackets when it has
-// one; a channel as its name ("-" for none) with "/closed" and its CloseType once closing.
+// Every event of a TIdIRC as one line of text, in the order raised: the event's name and its
+// arguments after the sender. A user shows as its nick ("srv" for the empty nick, "null" for
+// none) with its Reason in brackets; a channel as its name ("-" for none) with "/closed" and
+// its CloseType once closing.
 #pragma once
 
 #include "IdIRC.h"
@@ -31,23 +30,21 @@ struct EventLog {
         return kinds[t];
     }
 
-    // A handler that writes AName and the arguments after the sender (with it, if asked).
-    auto Rec(std::string AName, bool ASender = false) {
-        return [this, AName, ASender](auto* sender, auto&&... args) {
+    // A handler that writes AName and the arguments after the sender (a channel sender too).
+    auto Rec(std::string AName) {
+        return [this, AName](auto* sender, auto&&... args) {
             std::string line = AName;
             if constexpr (std::is_same_v<decltype(sender), TIdIRCChannel*>) {
-                if (ASender) {
-                    line += " " + Str(sender);
-                }
+                line += " " + Str(sender);
             }
             ((line += " " + Str(args)), ...);
             Lines.push_back(line);
         };
     }
 
-    // Binds every event a received line can raise, except OnRaw, OnCTCPQuery, OnNicksInUse and
-    // OnList, whose handlers answer something; and OnSend. OnChannelUpdate reaches only
-    // channels created after this call.
+    // Binds every event a received line can raise, and OnSend; not OnRaw, OnNicksInUse and
+    // OnList, whose handlers answer something. A CTCP query whose arguments are "hush" is
+    // suppressed. OnChannelUpdate reaches only channels created after this call.
     void Bind(TIdIRC& AIrc) {
         AIrc.OnMessage = Rec("Message");
         AIrc.OnNotice = Rec("Notice");
@@ -87,6 +84,13 @@ struct EventLog {
         AIrc.OnKill = Rec("Kill");
         AIrc.OnUnknownCommand = Rec("Unknown");
         AIrc.OnCTCPReply = Rec("CTCPReply");
+        AIrc.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                                  const std::string& ACommand, const std::string& AArguments,
+                                  bool& VSuppress) {
+            Lines.push_back("CTCPQuery " + Str(AUser) + " " + Str(AChannel) + " " + ACommand + " " +
+                            AArguments);
+            VSuppress = AArguments == "hush";
+        };
         AIrc.OnStateChange = [this, &AIrc](TIdComponent*) {
             Lines.push_back("State " + std::to_string(AIrc.State()));
         };
@@ -97,6 +101,6 @@ struct EventLog {
         AIrc.OnDCCResume = Rec("DCCResume");
         AIrc.OnDCCAccept = Rec("DCCAccept");
         AIrc.OnLinks = Rec("Links");
-        AIrc.OnChannelUpdate = Rec("Update", true);
+        AIrc.OnChannelUpdate = Rec("Update");
     }
 };

@@ -11,30 +11,19 @@
 #include <stdexcept>
 #include <sys/socket.h>
 
-namespace {
-
 using IRCConnect = IRCFixture;
 
-// Gives the component the server name a welcome reply would have left.
-class ServerNamedIRC : public TIdIRC {
-public:
-    using TIdIRC::SetServerName;
-};
-
-} // namespace
-
 TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
-    struct Case {
-        const char* why;
-        std::string password;
-        std::string boundIP; // empty: the stack's first local address names the client
-        std::string expected;
-    };
     const std::string local = [] {
         TIdIRC keepStack;
         return ActiveStack()->LocalAddress();
     }();
-    const Case cases[] = {
+    const struct {
+        const char* why;
+        std::string password;
+        std::string boundIP; // empty: the stack's first local address names the client
+        std::string expected;
+    } cases[] = {
         {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1",
          "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
         {"a password goes first", "s3cret", "127.0.0.1",
@@ -42,7 +31,7 @@ TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
         {"unbound: the stack's first local address stands for the client", "", "",
          "NICK Nick\r\nUSER username " + local + " " + local + " :Real name\r\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         LoopbackServer peer;
         std::vector<TIdIRCState> states; // outlives the client, whose destruction changes State
@@ -63,141 +52,76 @@ TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
 // A later connect names the server the component learned in USER, and a connect while
 // connected first closes the old connection.
 TEST_F(IRCConnect, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
-    ServerNamedIRC client;
-    client.SetHost(LoopbackServer::Host());
-    client.SetPort(server.Port());
-    client.SetBoundIP("127.0.0.1");
-    client.SetNick("alice");
-    client.Connect();
-    ASSERT_TRUE(server.WaitForReceived("Real name\r\n"));
-    client.SetServerName("irc.example.net");
+    CreateAndConnect();
+    irc->HandleReceivedLine(":irc.example.net 001 Nick :Welcome");
     LoopbackServer later;
-    client.SetPort(later.Port());
-    client.Connect();
+    irc->SetPort(later.Port());
+    irc->Connect();
     EXPECT_TRUE(server.WaitForClientClose());
     ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
     EXPECT_EQ(later.Received(),
-              "NICK alice\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
-    // A derived class's part goes before the component's destructor stops the reader, which
-    // may still be calling the connection's virtuals: let the reader end first.
-    later.Close();
-    ASSERT_TRUE(Pump([&] { return client.ReadThreadEnded(); }));
+              "NICK Nick\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
 }
 
 // Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
-// registering become the component's own error, anything else passes unchanged (State stays
-// csConnected).
+// registering become the component's own error, anything else passes unchanged.
 TEST_F(IRCConnect, ConnectErrorsReachTheCallerAsTheyShould) {
-    struct Case {
+    const struct {
         const char* why;
-        bool refused; // nobody listens
-        std::function<void(TIdIRC&)> onConnect;
+        std::function<void(TIdIRC&)> onConnect; // nullptr: nobody listens
         std::string expected;
-        TIdIRCState state;
-    };
-    const Case cases[] = {
-        {"a refused connect passes unchanged", true, nullptr,
-         "Socket Error # 10061\r\nConnection refused.", csConnecting},
-        {"a socket error from the OnConnect handler", false,
-         [](TIdIRC&) { throw EIdSocketError(10054, "reset"); }, "IRC Connect Failed", csConnected},
-        {"a real one: the registration's write meets a socket shut for writing", false,
+    } cases[] = {
+        {"a refused connect passes unchanged", nullptr,
+         "Socket Error # 10061\r\nConnection refused."},
+        {"a socket error from the OnConnect handler",
+         [](TIdIRC&) { throw EIdSocketError(10054, "reset"); }, "IRC: IRC Connect Failed"},
+        {"a real one: the registration's write meets a socket shut for writing",
          [](TIdIRC& c) {
              ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
                         SHUT_WR);
          },
-         "IRC Connect Failed", csConnected},
-        {"a transport error that is no socket error passes unchanged", false,
-         [](TIdIRC&) { throw EIdClosedSocket(); }, "Disconnected.", csConnected},
-        {"a handler's own error passes unchanged", false,
-         [](TIdIRC&) { throw std::runtime_error("handler failed"); }, "handler failed",
-         csConnected},
+         "IRC: IRC Connect Failed"},
+        {"a transport error that is no socket error", [](TIdIRC&) { throw EIdClosedSocket(); },
+         "Disconnected."},
+        {"a handler's own error", [](TIdIRC&) { throw std::runtime_error("failed"); }, "failed"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         LoopbackServer peer;
         irc = Aimed(peer);
-        if (c.refused) {
+        if (!c.onConnect) {
             irc->SetPort(FreeLoopbackPort());
+        } else {
+            irc->OnConnect = [&](TIdComponent*) { c.onConnect(*irc); };
         }
-        irc->OnConnect = [&](TIdComponent*) { c.onConnect(*irc); };
         std::string message;
         try {
             irc->Connect();
         } catch (const EComponentError& e) {
-            message = std::string("EComponentError ") + e.what();
+            message = std::string("IRC: ") + e.what();
         } catch (const std::exception& e) {
             message = e.what();
         }
-        EXPECT_EQ(message,
-                  (c.expected == "IRC Connect Failed" ? "EComponentError " : "") + c.expected);
-        EXPECT_EQ(irc->State(), c.state);
+        EXPECT_EQ(message, c.expected);
+        EXPECT_EQ(irc->State(), c.onConnect ? csConnected : csConnecting);
     }
 }
 
-TEST_F(IRCConnect, NickAndSendingWhileNotConnected) {
-    Create();
-    std::vector<std::string> errors;
-    irc->OnError = [&](TIdIRC*, TIdIRCUser* AUser, const std::string& ANumeric,
-                       const std::string& AError) {
-        EXPECT_EQ(AUser, nullptr);
-        EXPECT_EQ(ANumeric, "");
-        errors.push_back(AError);
-    };
-    irc->Say("#c", "hello");
-    EXPECT_EQ(errors, std::vector<std::string>{"Not connected to server."});
-    irc->SetNick("alice"); // stored: it goes out with the registration
-    irc->Connect();
-    irc->SetNick("bob"); // sent: nothing changes until the server confirms
-    ASSERT_TRUE(server.WaitForReceived("NICK bob\r\n"));
-    EXPECT_EQ(server.Received(),
-              "NICK alice\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\nNICK bob\r\n");
-    EXPECT_EQ(irc->Nick(), "alice");
-}
-
-TEST_F(IRCConnect, DisconnectRaisesItsEventsInOrderAndSendsNothing) {
-    CreateAndConnect();
-    std::vector<std::string> log;
-    irc->OnDisconnect = [&](TIdComponent*) { log.push_back("OnDisconnect"); };
-    irc->OnDisconnected = [&](TIdComponent*) { log.push_back("OnDisconnected"); };
-    irc->OnStateChange = [&log, client = irc.get()](TIdComponent*) {
-        log.push_back(client->State() == csDisconnecting ? "csDisconnecting" : "csDisconnected");
-    };
-    irc->Disconnect(false); // not logged in, not forced: nothing happens
-    EXPECT_TRUE(log.empty());
-    irc->Disconnect(true);
-    EXPECT_EQ(log, (std::vector<std::string>{"csDisconnecting", "OnDisconnect", "OnDisconnected",
-                                             "csDisconnected", "OnDisconnected"}));
-    EXPECT_TRUE(server.WaitForClientClose());
-    EXPECT_EQ(server.Received(), "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n");
-}
-
-// The window's nick list asks about each listed user: the answer is that user's flags in the
-// tracked channels (any letter case), never something read off the client's own nick.
 TEST_F(IRCConnect, IsOpAndIsVoiceAnswerForTheNickAsked) {
-    Create();
+    irc = Aimed(server);
     irc->SetNick("@me+"); // what the old rule read: it must not make everyone an operator
     TIdIRCChannel* first = irc->Channels().Add("#one");
     for (const char* entry : {"@alice", "+bob", "@carol+", "dave"}) {
         first->AddUser(entry, "");
     }
     irc->Channels().Add("#two")->AddUser("+alice", "");
-    struct Case {
-        const char* why;
-        const char* nick;
-        bool op;
-        bool voice;
-    };
-    const Case cases[] = {
-        {"an operator in one channel, voiced in another", "alice", true, true},
-        {"voiced only", "bob", false, true},
-        {"both in one entry", "carol", true, true},
-        {"a plain member", "dave", false, false},
-        {"letter case does not matter", "ALICE", true, true},
-        {"not a member anywhere, the client's own nick included", "@me+", false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(irc->IsOp(c.nick), c.op);
-        EXPECT_EQ(irc->IsVoice(c.nick), c.voice);
+    // "o" operator, "v" voiced: alice in two channels, any letter case, and the own nick that
+    // is no member.
+    const std::pair<const char*, const char*> cases[] = {{"alice", "ov"}, {"bob", "v"},
+                                                         {"carol", "ov"}, {"dave", ""},
+                                                         {"ALICE", "ov"}, {"@me+", ""}};
+    for (const auto& [nick, flags] : cases) {
+        EXPECT_EQ(std::string(irc->IsOp(nick) ? "o" : "") + (irc->IsVoice(nick) ? "v" : ""), flags)
+            << nick;
     }
 }

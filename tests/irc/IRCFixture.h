@@ -1,6 +1,6 @@
-// Shared by the component's tests: the test's thread is the window's thread (registered with
-// the hand-off queue, which it drains while it waits), a loopback server plays the IRC
-// server, and the component's lines and events are written down in the order they came.
+// The component's tests: the test's thread is the window's thread (registered with the
+// hand-off queue, which it drains while it waits), a loopback server plays the IRC server,
+// and the received lines and unhandled commands are written down in order.
 #pragma once
 
 #include "IdIRC.h"
@@ -16,17 +16,15 @@
 #include <vector>
 
 class IRCFixture : public ::testing::Test {
-public: // for the tests' own helpers too
+public:
     void SetUp() override { Queue().RegisterMainThread(); }
     void TearDown() override {
         irc.reset();
         Queue().UnregisterMainThread();
     }
-
     static TIdMainThreadQueue& Queue() { return TIdMainThreadQueue::Instance(); }
 
-    // A component aimed at APeer, bound to 127.0.0.1 (so the USER line names that address),
-    // which records every received line and the commands nothing handled.
+    // A component aimed at APeer, bound to 127.0.0.1 (so the USER line names that address).
     std::unique_ptr<TIdIRC> Aimed(const LoopbackServer& APeer) {
         received.clear();
         unknown.clear();
@@ -41,9 +39,8 @@ public: // for the tests' own helpers too
                                           const std::string&) { unknown.push_back(ACommand); };
         return client;
     }
-    void Create() { irc = Aimed(server); }
     void CreateAndConnect() {
-        Create();
+        irc = Aimed(server);
         irc->Connect();
     }
 
@@ -54,13 +51,12 @@ public: // for the tests' own helpers too
     bool PumpUntilReceived(size_t ACount) {
         return Pump([&] { return received.size() >= ACount; });
     }
-    // Until the reader has ended, its hand-offs run.
     bool PumpUntilReaderEnded() {
         return Pump([&] { return irc->ReadThreadEnded(); });
     }
 
     LoopbackServer server;
     std::unique_ptr<TIdIRC> irc;
-    std::vector<std::string> received; // OnReceive, in order
-    std::vector<std::string> unknown;  // OnUnknownCommand's command, in order
+    std::vector<std::string> received; // OnReceive
+    std::vector<std::string> unknown;  // OnUnknownCommand's command
 };

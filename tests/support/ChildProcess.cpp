@@ -14,20 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error("child process: " + what + ": " + std::strerror(errno));
-}
-
-} // namespace
-
 ChildProcess::ChildProcess(std::vector<std::string> AArgv, const std::filesystem::path& ALogFile,
                            bool ADropRoot)
     : FLogFile(ALogFile) {
-    if (AArgv.empty()) {
-        throw std::invalid_argument("child process: no program");
-    }
     // Everything the child needs is prepared here: between fork and exec only
     // async-signal-safe calls are allowed in a threaded program.
     std::vector<char*> argv;
@@ -36,78 +25,56 @@ ChildProcess::ChildProcess(std::vector<std::string> AArgv, const std::filesystem
     }
     argv.push_back(nullptr);
     const bool dropRoot = ADropRoot && getuid() == 0;
-    uid_t uid = 65534;
-    gid_t gid = 65534;
-    if (const passwd* nobody = getpwnam("nobody"); nobody != nullptr) {
-        uid = nobody->pw_uid;
-        gid = nobody->pw_gid;
-    }
+    const passwd* nobody = getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
     const int log = open(ALogFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (log < 0 || input < 0) {
-        Fail("cannot open " + ALogFile.string());
-    }
     const pid_t parent = getpid();
-
-    FPid = fork();
+    FPid = log < 0 || input < 0 ? -1 : fork();
     if (FPid == 0) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (dup2(input, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0) {
-            _exit(126);
-        }
-        if (dropRoot && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) {
-            _exit(126);
-        }
-        // After the change of user, which would clear it.
-        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        if (dup2(input, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0 ||
+            (dropRoot && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) ||
+            // After the change of user, which would clear it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
             _exit(126);
         }
         execv(argv[0], argv.data());
         _exit(127);
     }
-    const int forkError = errno;
+    const std::string error = std::strerror(errno);
     close(log);
     close(input);
     if (FPid < 0) {
-        errno = forkError;
-        Fail("cannot start " + AArgv[0]);
+        throw std::runtime_error("cannot start " + AArgv[0] + ": " + error);
     }
-}
-
-ChildProcess::~ChildProcess() {
-    Stop();
 }
 
 bool ChildProcess::Running() {
-    if (FPid <= 0) {
-        return false;
-    }
-    if (waitpid(FPid, &FStatus, WNOHANG) == FPid) {
+    if (FPid > 0 && waitpid(FPid, nullptr, WNOHANG) == FPid) {
         FPid = -1;
-        return false;
     }
-    return true;
+    return FPid > 0;
 }
 
-int ChildProcess::Stop(std::chrono::milliseconds AGrace) {
+void ChildProcess::Stop() {
     if (!Running()) {
-        return FStatus;
+        return;
     }
     kill(FPid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + AGrace;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!Running()) {
-            return FStatus;
-        }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Running() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    kill(FPid, SIGKILL);
-    while (waitpid(FPid, &FStatus, 0) < 0 && errno == EINTR) {
+    if (Running()) {
+        kill(FPid, SIGKILL);
+        while (waitpid(FPid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
     }
-    FPid = -1;
-    return FStatus;
 }
 
 std::string ChildProcess::Log() const {

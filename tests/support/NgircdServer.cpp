@@ -26,31 +26,41 @@ bool Accepts(uint16_t APort) {
 
 } // namespace
 
-NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(std::move(AConfig)) {
+NgircdServer::NgircdServer(NgircdConfig AConfig) {
     namespace fs = std::filesystem;
     if (access(kProgram, X_OK) != 0) {
         throw std::runtime_error(std::string(kProgram) + " is missing: run scripts/deps.sh");
     }
-    // Run as root, the server is started as "nobody" (see ChildProcess), which must be able to
-    // read its configuration and message of the day.
+    // Run as root, the server runs as "nobody", which must read its configuration and MOTD.
     fs::permissions(FDirectory.Path(), fs::perms::owner_all | fs::perms::group_read |
                                            fs::perms::group_exec | fs::perms::others_read |
                                            fs::perms::others_exec);
     fs::create_directory(FDirectory.Path() / "conf.d");
-    FDirectory.WriteFile("motd", FConfig.Motd + "\n");
-
+    FDirectory.WriteFile("motd", "Brisal test server\n");
+    const std::string directory = FDirectory.Path().string();
     // A port free a moment ago can be taken before the server binds it; the server then ends,
     // and another port is tried.
     std::string failures;
     for (int attempt = 0; attempt < 3; ++attempt) {
         FPort = FreeLoopbackPort();
-        FDirectory.WriteFile("ngircd.conf", ConfigText());
-        const fs::path config = FDirectory.Path() / "ngircd.conf";
+        std::ostringstream text;
+        text << "[Global]\n  Name = irc.brisal.test\n  Info = Brisal test server\n"
+             << "  AdminInfo1 = Brisal tests\n  AdminInfo2 = 127.0.0.1\n"
+             << "  AdminEMail = tests@brisal.test\n  Listen = " << Host() << "\n"
+             << "  Ports = " << FPort << "\n  MotdFile = " << directory << "/motd\n"
+             << "[Limits]\n  MaxConnectionsIP = 0\n  MaxNickLength = 9\n"
+             << "  PingTimeout = " << AConfig.PingTimeout << "\n  PongTimeout = 20\n"
+             << (AConfig.FloodPenalty ? "" : "  MaxPenaltyTime = 0\n")
+             // The host's own drop-in directory must not change the test's server.
+             << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
+             << "  DNS = no\n  Ident = no\n  PAM = no\n";
+        FDirectory.WriteFile("ngircd.conf", text.str());
         FProcess = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kProgram, "--nodaemon", "--config", config.string()},
+            std::vector<std::string>{kProgram, "--nodaemon", "--config",
+                                     directory + "/ngircd.conf"},
             FDirectory.Path() / "ngircd.log", true);
-        const bool ready = TestSupport::WaitUntil([&] { return !Running() || Accepts(FPort); });
-        if (ready && Running()) {
+        if (TestSupport::WaitUntil([&] { return !FProcess->Running() || Accepts(FPort); }) &&
+            FProcess->Running()) {
             return;
         }
         failures += FProcess->Log();
@@ -58,55 +68,4 @@ NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(std::move(AConfig)) {
     }
     FProcess.reset();
     throw std::runtime_error("ngircd did not start listening:\n" + failures);
-}
-
-NgircdServer::~NgircdServer() {
-    Stop();
-}
-
-void NgircdServer::Stop() {
-    if (FProcess) {
-        FProcess->Stop();
-    }
-}
-
-std::string NgircdServer::Log() const {
-    return FProcess ? FProcess->Log() : std::string();
-}
-
-std::string NgircdServer::ConfigText() const {
-    const std::string directory = FDirectory.Path().string();
-    std::ostringstream text;
-    text << "[Global]\n"
-         << "    Name = " << Name() << "\n"
-         << "    Info = Brisal test server\n"
-         << "    AdminInfo1 = Brisal tests\n"
-         << "    AdminInfo2 = 127.0.0.1\n"
-         << "    AdminEMail = tests@brisal.test\n"
-         << "    Listen = " << Host() << "\n"
-         << "    Ports = " << FPort << "\n"
-         << "    MotdFile = " << directory << "/motd\n"
-         << "[Limits]\n"
-         << "    MaxConnectionsIP = 0\n"
-         << "    MaxNickLength = " << FConfig.MaxNickLength << "\n"
-         << "    PingTimeout = " << FConfig.PingTimeout << "\n"
-         << "    PongTimeout = " << FConfig.PongTimeout << "\n"
-         << (FConfig.FloodPenalty ? "" : "    MaxPenaltyTime = 0\n")
-         << "[Options]\n"
-         // The host's own drop-in directory must not change the test's server.
-         << "    IncludeDir = " << directory << "/conf.d\n"
-         << "    DNS = no\n"
-         << "    Ident = no\n"
-         << "    PAM = no\n"
-         << "    OperCanUseMode = yes\n"
-         << "[Operator]\n"
-         << "    Name = " << FConfig.Oper << "\n"
-         << "    Password = " << FConfig.OperPassword << "\n";
-    for (const NgircdChannel& channel : FConfig.Channels) {
-        text << "[Channel]\n"
-             << "    Name = " << channel.Name << "\n"
-             << "    Topic = " << channel.Topic << "\n"
-             << "    Modes = " << channel.Modes << "\n";
-    }
-    return text.str();
 }
