@@ -178,12 +178,6 @@ TEST_F(BridgeTest, EachServerLineIsLoggedUntilAKickAndTheServersClose) {
     EXPECT_EQ(LastLine(), "**alice sets topic for #o to: t.");
     bot->OnParted(bot, nullptr);
     EXPECT_EQ(LastLine(), "**You have left .");
-    // Without the server's empty entry, no real nick is taken for it.
-    bot->Users().Add("bob", "b@h");
-    bot->OnNames(bot, &bot->Users(), nullptr);
-    EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"alice", "bob"}));
-    bot->OnNames(bot, nullptr, nullptr);
-    EXPECT_EQ(Form->ListBox2->count(), 0);
 
     LogInAndJoin();
     EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"@al", "+bob", "me"}));
