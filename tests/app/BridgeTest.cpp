@@ -27,6 +27,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* Game = "data/X.txt"; // the game's command file
 
 class BridgeTest : public FormFixture {
@@ -40,7 +42,7 @@ protected:
     static bool WaitFor(const std::function<bool()>& APredicate) {
         return QTest::qWaitFor(APredicate, int(TestSupport::HangLimit.count()));
     }
-    // One tick of the timer, as the timer delivers it (failures go to the error display).
+    // One tick as the timer delivers it (failures go to the error display).
     void Tick() { QMetaObject::invokeMethod(Form->Timer1, "timeout", Qt::DirectConnection); }
     void GameSays(const std::string& AText) {
         Dir.WriteFile(Game, AText);
@@ -53,18 +55,13 @@ protected:
         Form->ed_port->setText(APort);
         Form->Button_connect->click();
     }
-    void LogIn() {
+    // The server welcomes "me" and confirms the join with al (op) and bob (voice).
+    void LogInAndJoin() {
         TypeConnect(QStringLiteral("me"), QString::number(Server.Port()));
         Server.WaitFor("USER ").Send(":irc.brisal.test 001 me :Welcome\r\n");
-        ASSERT_TRUE(WaitFor([&] { return Form->IRCbot->State() == csLoggedIn; }));
-    }
-    // The server confirms the join with al (op) and bob (voice).
-    void LogInAndJoin() {
-        LogIn();
         Form->Button_join->click();
         Server.WaitFor("JOIN #velmor\r\n")
-            .Send(":me!t@h JOIN #velmor\r\n"
-                  ":irc.brisal.test 353 me = #velmor :me @al +bob\r\n"
+            .Send(":me!t@h JOIN #velmor\r\n:irc.brisal.test 353 me = #velmor :me @al +bob\r\n"
                   ":irc.brisal.test 366 me #velmor :End of NAMES list\r\n");
         ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 3; }));
     }
@@ -83,7 +80,7 @@ protected:
     // What follows APrefix in each line the client sent since the previous call, each followed
     // by "|". A marker sent last proves that everything before it has arrived.
     std::string Sent(const std::string& APrefix) {
-        const std::string marker = "PING :marker" + std::to_string(++FMarkers);
+        const std::string marker = "PING :marker" + std::to_string(FSeen);
         Form->IRCbot->SendLine(marker);
         EXPECT_TRUE(Server.WaitForReceived(marker + "\r\n"));
         std::istringstream received(Server.Received().substr(FSeen));
@@ -98,26 +95,20 @@ protected:
     }
 
     LoopbackServer Server;
-
-private:
-    int FMarkers = 0;
     size_t FSeen = 0;
 };
 
 TEST_F(BridgeTest, ConnectRefusesWhatCannotBeConnectedTo) {
     const struct {
-        const char* Why;
-        const char* Nick;
-        const char* Port;
-        const char* Says;
-    } rows[] = {
+        const char *Why, *Nick, *Port, *Says;
+    } connects[] = {
         {"the default nickname", "Brisal", "6667", "Please, change your nickname!"},
         {"not a number", "joe", "66a7", "'66a7' is not a valid integer value"},
         {"70000 must not wrap to 4464", "joe", "70000", "'70000' is not a port: a port is a"},
         {"just past the last port", "joe", "65536", "'65536' is not a port"},
         {"zero", "joe", "0", "'0' is not a port"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : connects) {
         SCOPED_TRACE(row.Why);
         Errors.clear();
         TypeConnect(QString::fromLatin1(row.Nick), QString::fromLatin1(row.Port));
@@ -125,11 +116,11 @@ TEST_F(BridgeTest, ConnectRefusesWhatCannotBeConnectedTo) {
         EXPECT_EQ(Errors[0].rfind(row.Says, 0), 0u) << Errors[0];
         EXPECT_FALSE(Form->Button_connect->isHidden());
     }
-    // Nothing listens where a closed server was: nothing may look connected.
-    Errors.clear();
+    // Nothing listens where a closed server was: nothing may look connected, and a failed
+    // connect is final.
     const int closed = LoopbackServer().Port();
     TypeConnect(QStringLiteral("me"), QString::number(closed));
-    EXPECT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors.size(), 2u);
     EXPECT_EQ(Form->Label1->text(), QStringLiteral("Could not connect to IRC server."));
     EXPECT_FALSE(Form->Button_join->isEnabled());
 }
@@ -139,15 +130,13 @@ TEST_F(BridgeTest, OnlyAChannelIsJoinedAndOnlyOnceLoggedInAndARefusalIsShown) {
     EXPECT_EQ(Form->Label1->text(), QStringLiteral("Connected to IRC server!"));
     EXPECT_GE(Form->Label1->width(), Form->Label1->sizeHint().width()); // not cut to "Conne"
     const struct {
-        const char* Why;
-        const char* Channel;
-        const char* Says;
-    } rows[] = {
+        const char *Why, *Channel, *Says;
+    } joins[] = {
         {"no prefix: it would be a nick", "velmor", "(for example #velmor)"},
         {"prefix alone", "#", "needs more than its prefix"},
         {"a blank would make a key of the rest", "#vel mor", "no blanks"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : joins) {
         SCOPED_TRACE(row.Why);
         Errors.clear();
         Form->ed_channel->setText(QString::fromLatin1(row.Channel));
@@ -159,7 +148,7 @@ TEST_F(BridgeTest, OnlyAChannelIsJoinedAndOnlyOnceLoggedInAndARefusalIsShown) {
     // Nor does the game's line go to the refused text, which would be someone's nick.
     Tick(); // the first tick of a run counts as following a file
     GameSays("SAY psst");
-    EXPECT_FALSE(std::filesystem::exists(Game));
+    EXPECT_FALSE(fs::exists(Game));
     EXPECT_EQ(Sent("PRIVMSG "), "");
 
     // A Join clicked before the server's welcome waits for it.
@@ -179,30 +168,17 @@ TEST_F(BridgeTest, OnlyAChannelIsJoinedAndOnlyOnceLoggedInAndARefusalIsShown) {
     EXPECT_TRUE(Form->Edit1->placeholderText().contains(QStringLiteral("(+b)")));
 }
 
-TEST_F(BridgeTest, EnterSendsUtf8UntilAKickAndTheServersCloseSaySo) {
-    LogInAndJoin();
-    Form->Edit1->setText(QStringLiteral("héllo €"));
-    QTest::keyClick(Form->Edit1, Qt::Key_Return);
-    EXPECT_EQ(Form->Edit1->text(), QString());
-    EXPECT_EQ(Sent("PRIVMSG #velmor :"), "h\xC3\xA9llo \xE2\x82\xAC|");
-    EXPECT_EQ(LastLine(), "(*me*) h\xC3\xA9llo \xE2\x82\xAC");
-    EXPECT_NE(Talo().find("(*ME*) H\xC3\xA9LLO \xE2\x82\xAC"), std::string::npos);
+TEST_F(BridgeTest, EachServerLineIsLoggedUntilAKickAndTheServersClose) {
+    // An absent user or channel is logged with what there is.
+    TIdIRC* bot = Form->IRCbot.get();
+    TIdIRCUser* alice = bot->Users().Add("alice", "a@h");
+    bot->OnKick(bot, nullptr, nullptr, nullptr);
+    EXPECT_EQ(LastLine(), "** has been kicked off of  by .");
+    bot->OnTopic(bot, alice, nullptr, "#o", "t"); // names the channel as the line did
+    EXPECT_EQ(LastLine(), "**alice sets topic for #o to: t.");
+    bot->OnParted(bot, nullptr);
+    EXPECT_EQ(LastLine(), "**You have left .");
 
-    Server.Send(":al!a@h KICK #velmor me :behave\r\n");
-    ASSERT_TRUE(
-        WaitFor([&] { return LastLine() == "**You have been kicked off of #velmor by al."; }));
-    EXPECT_FALSE(Form->Edit1->isEnabled());
-    EXPECT_TRUE(Form->Edit1->placeholderText().contains(QStringLiteral("kicked by al")));
-
-    // The close itself logs nothing.
-    Server.Send(":al!a@h PRIVMSG #velmor :last words\r\n").Close();
-    ASSERT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chConnectionEnded; }));
-    EXPECT_EQ(Form->Label1->text(), QStringLiteral("Disconnected from IRC server."));
-    EXPECT_GE(Form->Label1->width(), Form->Label1->sizeHint().width());
-    EXPECT_EQ(LastLine(), "(al) last words");
-}
-
-TEST_F(BridgeTest, EachServerLineBecomesItsLogLineAndNamesRebuildTheNickList) {
     LogInAndJoin();
     EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"@al", "+bob", "me"}));
     // Op and voice give two rows. The locale's order: marks and punctuation before letters,
@@ -221,10 +197,6 @@ TEST_F(BridgeTest, EachServerLineBecomesItsLogLineAndNamesRebuildTheNickList) {
         {"action", ":al!a@h PRIVMSG #velmor :\1ACTION waves\1", "*al waves|"},
         {"notice from a user", ":al!a@h NOTICE #velmor :hi all", "-<al>- hi all|"},
         {"notice from the server", ":irc.brisal.test NOTICE me :maint", "*-*maint|"},
-        {"join", ":carol!c@h JOIN #velmor", "**carol has joined #velmor.|"},
-        {"part has no full stop", ":carol!c@h PART #velmor :bye", "**carol has left #velmor|"},
-        {"kick", ":al!a@h KICK #velmor bob :x", "**bob has been kicked off of #velmor by al.|"},
-        {"topic set", ":al!a@h TOPIC #velmor :nine", "**al sets topic for #velmor to: nine.|"},
         {"topic told", ":irc.brisal.test 332 me #velmor :old", "**Topic for #velmor is: old.|"},
         {"away", ":irc.brisal.test 301 me al :lunch", "*al is now away.|"},
         {"unaway", ":irc.brisal.test 305 me :Back", "*Now unaway: Back|"},
@@ -246,51 +218,29 @@ TEST_F(BridgeTest, EachServerLineBecomesItsLogLineAndNamesRebuildTheNickList) {
         EXPECT_EQ(LoggedSince(from), row.Expected + marker + "|");
     }
     EXPECT_TRUE(Errors.empty());
-}
 
-TEST_F(BridgeTest, AnAbsentUserOrChannelIsLoggedWithWhatThereIs) {
-    TIdIRC* bot = Form->IRCbot.get();
-    TIdIRCUser* alice = bot->Users().Add("alice", "a@h");
-    const struct {
-        const char* Why;
-        std::function<void()> Raise;
-        std::string Expected;
-    } rows[] = {
-        {"kick", [&] { bot->OnKick(bot, nullptr, nullptr, nullptr); },
-         "** has been kicked off of  by ."},
-        {"topic names the channel as the line did",
-         [&] { bot->OnTopic(bot, alice, nullptr, "#o", "t"); }, "**alice sets topic for #o to: t."},
-        {"parted", [&] { bot->OnParted(bot, nullptr); }, "**You have left ."},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Why);
-        row.Raise();
-        EXPECT_EQ(LastLine(), row.Expected);
-    }
-    // Without the server's empty entry, no real nick is taken for it.
-    bot->Users().Add("bob", "b@h");
-    bot->OnNames(bot, &bot->Users(), nullptr);
-    EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"alice", "bob"}));
-    bot->OnNames(bot, nullptr, nullptr);
-    EXPECT_EQ(Form->ListBox2->count(), 0);
-}
-
-TEST_F(BridgeTest, AFailedGameFileWriteIsShownAndTheReaderGoesOn) {
-    LogInAndJoin();
-    std::filesystem::remove(Dir.Path() / "data/talofile.txt");
-    std::filesystem::create_directory(Dir.Path() / "data/talofile.txt"); // cannot be written
+    // A handler's failed write is shown and the reader goes on; nothing logged is lost.
+    Block("data/talofile.txt"); // as if the game held it
     Server.Send(":al!a@h PRIVMSG #velmor :one\r\n:al!a@h PRIVMSG #velmor :two\r\n");
     ASSERT_TRUE(WaitFor([&] { return LastLine() == "(al) two" && !Errors.empty(); }));
     EXPECT_TRUE(Mentions(Errors.front(), {"talofile.txt"})) << Errors.front();
-    std::filesystem::remove(Dir.Path() / "data/talofile.txt");
-    Server.Send(":al!a@h PRIVMSG #velmor :three\r\n");
-    ASSERT_TRUE(WaitFor([&] { return LastLine() == "(al) three"; }));
-    // The file is written whole again: nothing logged while it failed is lost.
+    fs::remove(Dir.Path() / "data/talofile.txt");
+    Server.Send(":al!a@h KICK #velmor me :behave\r\n");
+    ASSERT_TRUE(
+        WaitFor([&] { return LastLine() == "**You have been kicked off of #velmor by al."; }));
     EXPECT_NE(Talo().find("(AL) ONE"), std::string::npos);
-    EXPECT_EQ(Form->Label1->text(), QStringLiteral("Connected to IRC server!"));
+    EXPECT_FALSE(Form->Edit1->isEnabled());
+    EXPECT_TRUE(Form->Edit1->placeholderText().contains(QStringLiteral("kicked by al")));
+
+    // The close itself logs nothing.
+    Server.Send(":al!a@h PRIVMSG #velmor :last words\r\n").Close();
+    ASSERT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chConnectionEnded; }));
+    EXPECT_EQ(Form->Label1->text(), QStringLiteral("Disconnected from IRC server."));
+    EXPECT_GE(Form->Label1->width(), Form->Label1->sizeHint().width());
+    EXPECT_EQ(LastLine(), "(al) last words");
 }
 
-TEST_F(BridgeTest, FloodgateAndCommandsTickByTick) {
+TEST_F(BridgeTest, TheGamesCommandFileTickByTick) {
     LogInAndJoin();
     // A fresh run each row, whose first tick counts as following a file. A SAY is refused when
     // it repeats the last text on the tick after a file, an ACTION when either holds.
@@ -318,49 +268,45 @@ TEST_F(BridgeTest, FloodgateAndCommandsTickByTick) {
         std::istringstream ticks(row.Ticks);
         for (std::string file; std::getline(ticks, file, '|');) {
             file == "-" ? Tick() : GameSays(file);
-            EXPECT_FALSE(std::filesystem::exists(Game));
+            EXPECT_FALSE(fs::exists(Game));
         }
         EXPECT_EQ(LoggedSince(from), row.Logged);
         EXPECT_EQ(Sent("PRIVMSG #velmor :"), row.Sent);
     }
     EXPECT_TRUE(Errors.empty());
-}
 
-TEST_F(BridgeTest, WhatCannotBeReadOrEchoedIsNeitherLostNorSentTwice) {
-    LogIn();
+    // Text that is no command stays, read again each tick, as does a file that cannot be read.
+    const size_t logged = Form->LogLines().Count();
     for (const char* text : {"say hi", "SA", ""}) {
         SCOPED_TRACE(text);
         GameSays(text);
         Tick();
-        EXPECT_TRUE(std::filesystem::exists(Game));
+        EXPECT_TRUE(fs::exists(Game));
         EXPECT_EQ(Form->RichEdit3->toPlainText(), QString::fromUtf8(text));
         EXPECT_EQ(TimerTicks, 0);
     }
-    EXPECT_EQ(Form->LogLines().Count(), 0u);
-    // A directory where the file should be: it exists, but reading it fails.
-    std::filesystem::remove(Game);
-    std::filesystem::create_directory(Game);
+    EXPECT_EQ(Form->LogLines().Count(), logged);
+    Block(Game); // it exists, but reading it fails
     Tick();
     Tick();
     EXPECT_EQ(TimerTicks, 2); // not reset by a tick that could not read the file
     ASSERT_EQ(Errors.size(), 2u);
     EXPECT_TRUE(Mentions(Errors.front(), {"data/X.txt"})) << Errors.front();
-    std::filesystem::remove(Game);
-    GameSays("ACTION waves");
-    EXPECT_EQ(Sent("PRIVMSG "), "#velmor :\1ACTION waves\1|");
-    // With the game holding its output file the echo fails; the line must count as sent all
-    // the same, or it goes to the channel again on every tick.
+    fs::remove(Game);
+    GameSays("ACTION again");
+    EXPECT_EQ(Sent("PRIVMSG "), "#velmor :\1ACTION again\1|");
+    // The echo to the game's locked file fails; the line must count as sent all the same, or
+    // it goes to the channel again on every tick.
     Errors.clear();
-    std::filesystem::remove(Dir.Path() / "data/talofile.txt");
-    std::filesystem::create_directory(Dir.Path() / "data/talofile.txt");
+    Block("data/talofile.txt"); // as if the game held it
     GameSays("SAY just once");
     Tick();
     Tick();
-    EXPECT_FALSE(std::filesystem::exists(Game));
+    EXPECT_FALSE(fs::exists(Game));
     EXPECT_EQ(Sent("PRIVMSG "), "#velmor :just once|");
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(Mentions(Errors.front(), {"talofile.txt"})) << Errors.front();
-    EXPECT_EQ(LastLine(), "(*me*) just once"); // the screen's log has it
+    EXPECT_EQ(LastLine(), "(*me*) just once");
 }
 
 // No label paints over a field or view (Qt paints later siblings on top), and Tab, never
@@ -396,10 +342,15 @@ void ExpectLabelsBeneathAndTabEverywhere(const TForm1& AForm, QWidget* AStart) {
     }
 }
 
-TEST_F(BridgeTest, LabelsTabAndTheWarningInEachLayout) {
+TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
+    NgircdConfig config;
+    config.FloodPenalty = false;
+    config.PingTimeout = 60; // no PING in the middle of the test
+    NgircdServer server(config);
+    IiClient peer(server.Port(), "peer");
+    ASSERT_TRUE(peer.Join("#velmor")) << peer.Log(); // the channel's creator, its operator
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-    EXPECT_TRUE(Form->ListBox2->focusPolicy() & Qt::TabFocus);
     ExpectLabelsBeneathAndTabEverywhere(*Form, Form->RichEdit3);
     // The warning: each designed line that fits stays one row, and no row is cut.
     const QPlainTextEdit* memo = Form->Memo1;
@@ -414,32 +365,29 @@ TEST_F(BridgeTest, LabelsTabAndTheWarningInEachLayout) {
     end.movePosition(QTextCursor::End);
     EXPECT_LE(memo->cursorRect(end).bottom(), memo->viewport()->height()) << "last row cut";
 
-    LogInAndJoin(); // the chat layout, where the "Channel" caption lies inside the log
-    ASSERT_TRUE(Form->RichEdit1->geometry().intersects(Form->Label5->geometry()));
-    ExpectLabelsBeneathAndTabEverywhere(*Form, Form->Edit1);
-}
-
-TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
-    NgircdConfig config;
-    config.FloodPenalty = false;
-    config.PingTimeout = 60; // no PING in the middle of the test
-    NgircdServer server(config);
-    IiClient peer(server.Port(), "peer");
-    ASSERT_TRUE(peer.Join("#velmor")) << peer.Log(); // the channel's creator, its operator
-
     // Join is clicked before the welcome can have come.
     TypeConnect(QStringLiteral("player"), QString::number(server.Port()));
     Form->Button_join->click();
     ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 2; })) << server.Log();
     EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"@peer", "player"}));
+    // The chat layout, where the "Channel" caption lies inside the log.
+    ASSERT_TRUE(Form->RichEdit1->geometry().intersects(Form->Label5->geometry()));
+    EXPECT_TRUE(Form->ListBox2->focusPolicy() & Qt::TabFocus);
+    ExpectLabelsBeneathAndTabEverywhere(*Form, Form->Edit1);
 
     peer.Say("#velmor", "Hello player");
     ASSERT_TRUE(WaitFor([&] { return LastLine() == "(peer) Hello player"; })) << LastLine();
-    EXPECT_NE(Talo().find("(PEER) HELLO PLAYER"), std::string::npos);
+    // Enter sends the input line as UTF-8, logs it and empties the line.
+    Form->Edit1->setText(QStringLiteral("héllo €"));
+    QTest::keyClick(Form->Edit1, Qt::Key_Return);
+    EXPECT_EQ(Form->Edit1->text(), QString());
+    EXPECT_TRUE(peer.WaitForText("h\xC3\xA9llo \xE2\x82\xAC", "#velmor")) << peer.Out("#velmor");
+    EXPECT_EQ(LastLine(), "(*player*) h\xC3\xA9llo \xE2\x82\xAC");
+    EXPECT_NE(Talo().find("(*PLAYER*) H\xC3\xA9LLO \xE2\x82\xAC"), std::string::npos);
 
     const auto game = [&](const std::string& ACommand) {
         Dir.WriteFile(Game, ACommand);
-        return WaitFor([&] { return !std::filesystem::exists(Game); });
+        return WaitFor([&] { return !fs::exists(Game); });
     };
     Form->Timer1->start();
     ASSERT_TRUE(game("SAY Greetings from Velmor\r\n"));
@@ -455,8 +403,7 @@ TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     ASSERT_TRUE(third.Join("#velmor")) << third.Log();
     ASSERT_TRUE(WaitFor([&] { return LastLine() == "**third has joined #velmor."; })) << LastLine();
     const struct {
-        std::string Command;
-        std::string Logged;
+        std::string Command, Logged;
     } rows[] = {
         {"TOPIC #velmor :Raid at nine", "**peer sets topic for #velmor to: Raid at nine."},
         {"MODE #velmor +v player", "-peer sets mode +v player on channel #velmor."},
@@ -471,11 +418,7 @@ TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     EXPECT_TRUE(Errors.empty());
 
     Form->close();
-    const std::string log = Dir.ReadFile("IRC.log");
-    for (const char* line : {"(peer) Hello player", "(*player*) greetings from velmor",
-                             "*player Waves", "**peer has left #velmor", "***SESSION END***"}) {
-        EXPECT_NE(log.find(line), std::string::npos) << line;
-    }
+    EXPECT_NE(Dir.ReadFile("IRC.log").find("(*player*) greetings from velmor"), std::string::npos);
     EXPECT_EQ(Talo().substr(0, 17), "***SESSION END***");
 }
 

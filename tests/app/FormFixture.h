@@ -30,16 +30,18 @@ protected:
     }
 
     std::string Talo() const { return Dir.ReadFile("data/talofile.txt"); }
-    // For error messages, which must name the file and the system's reason.
+    // A directory where the file should be: not to be written or read as a file, even by root.
+    void Block(const std::string& APath) const {
+        std::filesystem::remove(Dir.Path() / APath);
+        std::filesystem::create_directory(Dir.Path() / APath);
+    }
     static bool Mentions(const std::string& AText, std::initializer_list<std::string> AParts) {
         return std::ranges::all_of(
-            AParts, [&](const std::string& APart) { return AText.find(APart) != AText.npos; });
+            AParts, [&](const auto& APart) { return AText.find(APart) != AText.npos; });
     }
 
     TempDir Dir;
     std::unique_ptr<TForm1> Form;
     std::vector<std::string> Errors;
-
-private:
     TErrorDisplay::TPresenter FPrevious;
 };

@@ -1,5 +1,5 @@
-// The window's tests run the real window, so a QApplication must exist before any test. They
-// run on Qt's offscreen platform: no display is needed and nothing appears on screen.
+// The window's tests need a QApplication before any test; Qt's offscreen platform needs no
+// display.
 #include <QApplication>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // A fresh directory under the system's temporary directory, removed with its contents when
-// the object goes. `ChangeInto` makes it the working directory until destruction, for code
-// that works with paths relative to the working directory (the game's directory).
+// the object goes. `ChangeInto` makes it the working directory until then, for code that works
+// with paths relative to the working directory (the game's directory).
 #pragma once
 
 #include <cstdlib>
@@ -31,11 +31,9 @@ public:
 
     const std::filesystem::path& Path() const { return FPath; }
     void ChangeInto() {
-        FPrevious = FPrevious.empty() ? std::filesystem::current_path() : FPrevious;
+        FPrevious = std::filesystem::current_path();
         std::filesystem::current_path(FPath);
     }
-
-    // Whole files, for checking what code under test wrote.
     std::string ReadFile(const std::filesystem::path& relative) const {
         std::ifstream in(FPath / relative, std::ios::binary);
         if (!in) {
