@@ -120,6 +120,11 @@ void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* AValue) {
     }
     TIdSocksInfo* old = std::exchange(FSocksInfo, nullptr);
     if (old != nullptr && old != FOwnSocksInfo.get()) {
+        // The settings must not keep pointing here once the link that tells them of this
+        // handler's end is gone.
+        if (old->IOHandler() == this) {
+            old->SetIOHandler(nullptr);
+        }
         old->RemoveFreeNotification(this);
     }
     FOwnSocksInfo.reset();

@@ -95,12 +95,8 @@ void TIdSocksInfo::Assign(const TIdSocksInfo& ASource) {
 }
 
 void TIdSocksInfo::SetIOHandler(TIdIOHandler* AValue) {
-    if (FIOHandler == AValue) {
-        return;
-    }
-    if (FIOHandler != nullptr) {
-        FIOHandler->RemoveFreeNotification(this);
-    }
+    // The link to a previous handler stays: a handler that references these settings hears
+    // through it when they are destroyed (one link serves both directions).
     FIOHandler = AValue;
     if (AValue != nullptr) {
         AValue->FreeNotification(this);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -338,4 +339,28 @@ TEST(SocksRealProxy, VersionsAndMethodsThroughDanteAndMicrosocks) {
             EXPECT_TRUE(server.WaitForClientClose());
         }
     }
+}
+
+// Settings that live elsewhere are forgotten when destroyed (the handler then makes its own,
+// without a proxy), and forget a handler destroyed before them; copied settings stay the
+// handler's own.
+TEST(SocksSettings, ReferencesAreClearedWhicheverGoesFirst) {
+    auto handler = std::make_unique<TIdIOHandlerSocket>();
+    {
+        TIdSocksInfo gone;
+        gone.SetVersion(svSocks5);
+        handler->SetSocksInfo(&gone);
+        EXPECT_EQ(gone.IOHandler(), handler.get());
+    }
+    EXPECT_EQ(handler->SocksInfo()->Version(), svNoSocks);
+    TIdSocksInfo settings;
+    settings.SetVersion(svSocks4);
+    handler->SetSocksInfo(&settings);
+    handler->AssignSocksInfo(settings);
+    EXPECT_NE(handler->SocksInfo(), &settings);
+    EXPECT_EQ(handler->SocksInfo()->Version(), svSocks4);
+    EXPECT_EQ(settings.IOHandler(), nullptr);
+    handler->SetSocksInfo(&settings);
+    handler.reset();
+    EXPECT_EQ(settings.IOHandler(), nullptr);
 }
