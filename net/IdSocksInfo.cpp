@@ -119,9 +119,13 @@ void TIdSocksInfo::CheckRequest(const std::string& AHost, int32_t APort) const {
     if (APort < 0 || APort > 65535) {
         throw EIdSocksSettingError(Id::Format("port %d outside 0-65535", APort));
     }
+    // Only what goes on the wire: SOCKS 5 without a log-in sends no user name.
     const bool socks4 = FVersion == svSocks4 || FVersion == svSocks4A;
-    CheckField(FUsername, "user name", socks4);
-    if (FVersion == svSocks5 && FAuthentication == saUsernamePassword) {
+    const bool login = FVersion == svSocks5 && FAuthentication == saUsernamePassword;
+    if (socks4 || login) {
+        CheckField(FUsername, "user name", socks4);
+    }
+    if (login) {
         CheckField(FPassword, "password", false);
     }
     if (FVersion != svSocks4) {
