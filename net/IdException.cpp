@@ -19,6 +19,18 @@ EIdReplyTooLong::EIdReplyTooLong(int32_t maxLines, int32_t maxBytes)
 EIdFileNotFound::EIdFileNotFound(const std::string& fileName)
     : EIdTCPConnectionError(Id::Format(Pattern, fileName.c_str())) {}
 
+EIdFileNotReadable::EIdFileNotReadable(const std::string& fileName)
+    : EIdTCPConnectionError(Id::Format(Pattern, fileName.c_str())) {}
+
+EIdStreamTooLong::EIdStreamTooLong(int64_t size)
+    : EIdTCPConnectionError(Id::Format(Pattern, static_cast<long long>(size))) {}
+
+EIdSocksReplyError::EIdSocksReplyError(const std::string& what)
+    : EIdSocksError(Id::Format(Pattern, what.c_str())) {}
+
+EIdSocksSettingError::EIdSocksSettingError(const std::string& what)
+    : EIdSocksError(Id::Format(Pattern, what.c_str())) {}
+
 namespace {
 
 // The operating system's own text for an error code; strerror_r keeps it thread-safe.

@@ -50,6 +50,13 @@ public:
     explicit EIdInvalidServiceName(const std::string& service);
 };
 
+// An exception class as a value, for operations that raise a class chosen by the caller:
+// RaiseAs<EIdSocksError> raises that class with the given text.
+using EIdExceptionClass = void (*)(const std::string& AMessage);
+template <typename E> [[noreturn]] void RaiseAs(const std::string& AMessage) {
+    throw E(AMessage);
+}
+
 class EIdProtocolReplyError : public EIdException {
 public:
     EIdProtocolReplyError(int32_t replyErrorCode, std::string text)
@@ -127,6 +134,20 @@ public:
     explicit EIdFileNotFound(const std::string& fileName);
 };
 
+// A file that exists but cannot be opened for reading.
+class EIdFileNotReadable : public EIdTCPConnectionError {
+public:
+    static constexpr const char* Pattern = "File \"%s\" cannot be read";
+    explicit EIdFileNotReadable(const std::string& fileName);
+};
+
+// A stream whose byte count does not fit the 4 bytes it is sent in.
+class EIdStreamTooLong : public EIdTCPConnectionError {
+public:
+    static constexpr const char* Pattern = "Stream of %lld bytes is too long to send its size.";
+    explicit EIdStreamTooLong(int64_t size);
+};
+
 ID_EXCEPTION_BASE(EIdThreadException, EIdException);
 ID_EXCEPTION_TEXT(EIdThreadTerminateAndWaitFor, EIdThreadException,
                   "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
@@ -159,6 +180,23 @@ ID_EXCEPTION_TEXT(EIdSocksServerConnectionRefusedError, EIdSocksError, "Connecti
 ID_EXCEPTION_TEXT(EIdSocksServerTTLExpiredError, EIdSocksError, "TTL expired.");
 ID_EXCEPTION_TEXT(EIdSocksServerCommandError, EIdSocksError, "Command not supported.");
 ID_EXCEPTION_TEXT(EIdSocksServerAddressError, EIdSocksError, "Address type not supported.");
+
+// A proxy reply that breaks the protocol (a wrong version byte, an unknown address type, more
+// bytes than the step allows): what was wrong is named in the text.
+class EIdSocksReplyError : public EIdSocksError {
+public:
+    static constexpr const char* Pattern = "Invalid reply from socks server: %s.";
+    explicit EIdSocksReplyError(const std::string& what);
+};
+
+// A setting that does not fit the request (a name over its one-byte length, a zero byte in a
+// zero-terminated field, a port outside 0-65535). Refused before anything is sent: the
+// protocol would otherwise cut it silently.
+class EIdSocksSettingError : public EIdSocksError {
+public:
+    static constexpr const char* Pattern = "Invalid socks request: %s.";
+    explicit EIdSocksSettingError(const std::string& what);
+};
 
 #undef ID_EXCEPTION_BASE
 #undef ID_EXCEPTION_TEXT

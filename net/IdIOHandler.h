@@ -28,4 +28,13 @@ public:
     // code the stack's LastSocketError gives on this thread.
     virtual int32_t Recv(void* ABuf, int32_t ALen) = 0;
     virtual int32_t Send(const void* ABuf, int32_t ALen) = 0;
+
+    // The longest wait for data in the handler's own exchanges during ConnectClient (a
+    // proxy's replies), in milliseconds; 0 waits without limit. A client sets it from its
+    // connection's ReadTimeout before connecting, so a silent proxy cannot hang the connect.
+    int32_t ReadTimeout() const { return FReadTimeout; }
+    void SetReadTimeout(int32_t AValue) { FReadTimeout = AValue; }
+
+private:
+    int32_t FReadTimeout = 0;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,7 @@ void SleepMs(int32_t AMSec) {
 TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+    SetSocksInfo(nullptr);
     TIdIOHandlerSocket::Close();
 }
 
@@ -53,11 +55,14 @@ void TIdIOHandlerSocket::ConnectClient(const std::string& AHost, int32_t APort,
     if (!FBinding) {
         Open();
     }
-    // The address to dial. When SOCKS proxies are supported, a configured proxy's host and
-    // port replace AHost and APort here, and the negotiation with the proxy (for AHost and
-    // APort) follows the connect at the end of this function.
-    const std::string& host = AHost;
-    const int32_t port = APort;
+    // Through a proxy the proxy is dialled, and asked for AHost:APort once connected.
+    TIdSocksInfo* socks =
+        FSocksInfo != nullptr && FSocksInfo->Version() != svNoSocks ? FSocksInfo : nullptr;
+    if (socks != nullptr) {
+        socks->CheckRequest(AHost, APort);
+    }
+    const std::string& host = socks != nullptr ? socks->Host() : AHost;
+    const int32_t port = socks != nullptr ? socks->Port() : APort;
 
     FBinding->AllocateSocket(Id_SOCK_STREAM, 0);
     FBinding->SetIP(ABoundIP);
@@ -87,6 +92,61 @@ void TIdIOHandlerSocket::ConnectClient(const std::string& AHost, int32_t APort,
     } else {
         ConnectWithTimeout(ATimeout);
     }
+
+    if (socks != nullptr) {
+        try {
+            socks->SetIOHandler(this);
+            socks->MakeSocksConnection(AHost, APort);
+        } catch (...) {
+            // Whatever the proxy did, nothing more is read from it.
+            Close();
+            throw;
+        }
+    }
+}
+
+TIdSocksInfo* TIdIOHandlerSocket::SocksInfo() {
+    if (FSocksInfo == nullptr) {
+        FOwnSocksInfo = std::make_unique<TIdSocksInfo>();
+        FSocksInfo = FOwnSocksInfo.get();
+        FSocksInfo->SetIOHandler(this);
+    }
+    return FSocksInfo;
+}
+
+void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* AValue) {
+    if (AValue == FSocksInfo) {
+        return;
+    }
+    TIdSocksInfo* old = std::exchange(FSocksInfo, nullptr);
+    if (old != nullptr && old != FOwnSocksInfo.get()) {
+        // The settings must not keep pointing here once the link that tells them of this
+        // handler's end is gone.
+        if (old->IOHandler() == this) {
+            old->SetIOHandler(nullptr);
+        }
+        old->RemoveFreeNotification(this);
+    }
+    FOwnSocksInfo.reset();
+    FSocksInfo = AValue;
+    if (AValue != nullptr) {
+        AValue->FreeNotification(this);
+        AValue->SetIOHandler(this);
+    }
+}
+
+void TIdIOHandlerSocket::AssignSocksInfo(const TIdSocksInfo& ASource) {
+    if (FSocksInfo != FOwnSocksInfo.get()) {
+        SetSocksInfo(nullptr);
+    }
+    SocksInfo()->Assign(ASource);
+}
+
+void TIdIOHandlerSocket::Notification(TIdBaseComponent* AComponent, TOperation AOperation) {
+    if (AOperation == opRemove && AComponent == FSocksInfo && FSocksInfo != FOwnSocksInfo.get()) {
+        FSocksInfo = nullptr;
+    }
+    TIdIOHandler::Notification(AComponent, AOperation);
 }
 
 // The connect runs on a TIdConnectThread while this thread sleeps in steps and polls the

@@ -9,6 +9,7 @@
 
 #include "IdIOHandler.h"
 #include "IdSocketHandle.h"
+#include "IdSocksInfo.h"
 
 #include <cstdint>
 #include <memory>
@@ -22,7 +23,10 @@ public:
     void Close() override;
     // Allocates and binds the socket, resolves AHost and connects, blocking or, with a
     // time-out, through a TIdConnectThread. Reports hsResolving (names only) and
-    // hsConnecting.
+    // hsConnecting. With a SOCKS version selected it dials the proxy instead (the statuses
+    // name the proxy) and then has the proxy connect to AHost:APort; settings the request
+    // cannot carry are refused before the proxy is dialled, and a failed negotiation closes
+    // the socket.
     void ConnectClient(const std::string& AHost, int32_t APort, const std::string& ABoundIP,
                        int32_t ABoundPort, int32_t ABoundPortMin, int32_t ABoundPortMax,
                        int32_t ATimeout) override;
@@ -37,6 +41,14 @@ public:
     int32_t Send(const void* ABuf, int32_t ALen) override;
 
     TIdSocketHandle* Binding() const { return FBinding.get(); }
+    // The proxy settings. Reading creates the handler's own (svNoSocks) when it has none.
+    TIdSocksInfo* SocksInfo();
+    // References settings that live elsewhere (the caller frees them; the reference is cleared
+    // when they are destroyed), dropping the handler's own. Null clears the reference.
+    void SetSocksInfo(TIdSocksInfo* AValue);
+    // Copies ASource's settings into the handler's own, creating it (and dropping a reference
+    // to settings that live elsewhere) as needed.
+    void AssignSocksInfo(const TIdSocksInfo& ASource);
     bool UseNagle() const { return FUseNagle; }
     void SetUseNagle(bool AValue) { FUseNagle = AValue; }
 
@@ -45,10 +57,15 @@ public:
     static constexpr int32_t ConnectPollStep = 125;
     static constexpr int32_t AntiFreezeConnectTimeout = 120000;
 
+protected:
+    void Notification(TIdBaseComponent* AComponent, TOperation AOperation) override;
+
 private:
     void ConnectWithTimeout(int32_t ATimeout);
     int32_t ClosedMeanwhile(int32_t AResult);
 
     std::unique_ptr<TIdSocketHandle> FBinding;
+    std::unique_ptr<TIdSocksInfo> FOwnSocksInfo;
+    TIdSocksInfo* FSocksInfo = nullptr; // FOwnSocksInfo, one referenced, or none
     bool FUseNagle = true;
 };

@@ -26,6 +26,8 @@ void TIdTCPClient::Connect(int32_t ATimeout) {
     try {
         handler->Open();
         ResetConnection();
+        // A proxy's replies during the connect wait no longer than the connection's reads.
+        handler->SetReadTimeout(ReadTimeout());
         handler->ConnectClient(FHost, FPort, FBoundIP, FBoundPort, FBoundPortMin, FBoundPortMax,
                                ATimeout);
         if (TIdConnectionIntercept* intercept = Intercept()) {

@@ -7,7 +7,10 @@
 #include "IdStack.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <strings.h>
 
@@ -448,6 +451,20 @@ void TIdTCPConnection::RaiseReplyError() {
     throw FLastReply->ReplyError();
 }
 
+void TIdTCPConnection::RaiseReplyError(EIdExceptionClass AClass) {
+    const std::string text = FLastReply->TextWithLineBreaks();
+    if (AClass != nullptr) {
+        AClass(text);
+    }
+    throw EIdException(text); // a class function that did not raise
+}
+
+int16_t TIdTCPConnection::SendCommand(const std::string& ALine,
+                                      const std::vector<int16_t>& AAllowed) {
+    WriteLn(ALine);
+    return ReadReply(AAllowed);
+}
+
 std::string TIdTCPConnection::ReadNonBlankLine(int32_t AAttemptLimit) {
     std::string line;
     for (int32_t attempt = 0; line.empty() && attempt < AAttemptLimit; ++attempt) {
@@ -564,4 +581,72 @@ std::string TIdTCPConnection::ReadAll() {
     }
     EndWork(wmRead);
     return result;
+}
+
+void TIdTCPConnection::WriteInt32(int32_t AValue, bool AConvert) {
+    const uint32_t value = AConvert ? ActiveStack()->HToNL(uint32_t(AValue)) : uint32_t(AValue);
+    WriteBytes(&value, 4);
+}
+
+void TIdTCPConnection::WriteStream(std::istream& AStream, bool AFromStart, bool AWriteByteCount,
+                                   int32_t ASize) {
+    if (AFromStart) {
+        AStream.clear();
+        AStream.seekg(0);
+    }
+    int64_t position = AStream.tellg();
+    int64_t end = position + ASize;
+    if (ASize == 0) {
+        AStream.seekg(0, std::ios::end);
+        end = AStream.tellg();
+        AStream.seekg(position);
+    }
+    if (position < 0 || end < 0) {
+        throw EIdNoDataToRead(); // not a stream whose position and size can be told
+    }
+    const int64_t count = std::max<int64_t>(end - position, 0);
+    if (AWriteByteCount) {
+        // The count has 32 bits on the wire: a larger one must not go out cut.
+        if (count > INT32_MAX) {
+            throw EIdStreamTooLong(count);
+        }
+        WriteInt32(int32_t(count), true);
+    }
+    BeginWork(wmWrite, int32_t(std::min<int64_t>(count, INT32_MAX)));
+    try {
+        std::vector<char> buffer(size_t(std::max(FSendBufferSize, 1)));
+        for (;;) {
+            const int64_t chunk = std::min<int64_t>(end - position, int64_t(buffer.size()));
+            if (chunk <= 0) {
+                break;
+            }
+            AStream.read(buffer.data(), std::streamsize(chunk));
+            const int32_t read = int32_t(AStream.gcount());
+            if (read == 0) {
+                throw EIdNoDataToRead();
+            }
+            WriteBytes(buffer.data(), read);
+            position += read;
+        }
+    } catch (...) {
+        EndWork(wmWrite);
+        throw;
+    }
+    EndWork(wmWrite);
+}
+
+int64_t TIdTCPConnection::WriteFile(const std::string& AFile, bool AAllowTransmission) {
+    (void)AAllowTransmission;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(AFile, error)) {
+        throw EIdFileNotFound(AFile);
+    }
+    std::ifstream file(AFile, std::ios::binary);
+    if (!file) {
+        throw EIdFileNotReadable(AFile);
+    }
+    WriteStream(file, true, false, 0);
+    file.clear();
+    file.seekg(0, std::ios::end);
+    return int64_t(file.tellg());
 }

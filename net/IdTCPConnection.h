@@ -2,6 +2,7 @@
 #pragma once
 
 #include "IdComponent.h"
+#include "IdException.h"
 #include "IdGlobal.h"
 #include "IdIOHandler.h"
 #include "IdManagedBuffer.h"
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +74,8 @@ public:
     virtual int16_t ReadReply(const std::vector<int16_t>& AAllowed = {});
     // EIdProtocolReplyError with LastReply's code and text.
     [[noreturn]] virtual void RaiseReplyError();
+    // AClass (RaiseAs<E>) with LastReply's text lines, each followed by CR LF, as its message.
+    [[noreturn]] virtual void RaiseReplyError(EIdExceptionClass AClass);
     // Waits for data and appends one received block to the input buffer. Result: bytes
     // received, 0 when the connection ended, -1 on a time-out that raised nothing.
     virtual int32_t FillInputBuffer(bool ARaiseExceptionIfDisconnected = true,
@@ -85,8 +89,21 @@ public:
     // as ReadLn.
     void ReadLnInto(std::string& VLine, const std::string& ATerminator = std::string(),
                     int32_t ATimeout = Id::TimeoutDefault, int32_t AMaxLineLength = -1);
+    // WriteLn(ALine), then ReadReply(AAllowed).
+    virtual int16_t SendCommand(const std::string& ALine,
+                                const std::vector<int16_t>& AAllowed = {});
     virtual void Write(const std::string& AOut);
     virtual void WriteLn(const std::string& AOut = std::string());
+    // Sends a seekable stream in blocks of SendBufferSize inside a wmWrite work bracket: from
+    // its start (AFromStart) or its position, to its end (ASize 0) or for ASize bytes. With
+    // AWriteByteCount the byte count goes first as 4 bytes in network order. A stream that
+    // ends before its size gives EIdNoDataToRead, after what was read has been sent.
+    virtual void WriteStream(std::istream& AStream, bool AFromStart = true,
+                             bool AWriteByteCount = false, int32_t ASize = 0);
+    // Sends a whole file and returns its size. EIdFileNotFound when AFile is not a file
+    // (nothing is sent). This platform has no file transmission call: AAllowTransmission is
+    // kept for callers and the file is always sent as a stream.
+    virtual int64_t WriteFile(const std::string& AFile, bool AAllowTransmission = false);
 
     // Sends ACount bytes through the intercept and the I/O handler at once, looping until all
     // are sent. AWriteNow is kept for callers; writes are never buffered.
@@ -97,6 +114,8 @@ public:
     // The next line with blanks and control characters trimmed off both ends that is not empty,
     // trying at most AAttemptLimit lines; empty when none was.
     std::string ReadNonBlankLine(int32_t AAttemptLimit);
+    // The 4 bytes of AValue, in network order with AConvert, else in this machine's order.
+    void WriteInt32(int32_t AValue, bool AConvert = true);
 
     static constexpr int32_t MaxReplyLines = 1000;
     static constexpr int32_t MaxReplyBytes = 65536;

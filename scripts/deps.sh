@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev fonts-urw-base35
     xvfb xauth x11-apps x11-utils imagemagick xdotool
     clang-format
-    ngircd ii dante-server microsocks
+    ngircd ii dante-server microsocks util-linux mount
 )
 
 missing=()
