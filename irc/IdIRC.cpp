@@ -1,6 +1,7 @@
 #include "IdIRC.h"
 
 #include "IdException.h"
+#include "IdIOHandlerSocket.h"
 #include "IdIRCReadThread.h"
 #include "IdMainThreadQueue.h"
 #include "IdStack.h"
@@ -49,7 +50,7 @@ void TIdIRC::Connect(int32_t ATimeout) {
         if (Connected()) {
             FReader = TIdIRCReadThread::Start(this);
         }
-        const std::string local = BoundIP().empty() ? ActiveStack()->LocalAddress() : BoundIP();
+        const std::string local = LocalHostText();
         const std::string& server = FServerName.empty() ? local : FServerName;
         if (!FPassword.empty()) {
             SendLine("PASS " + FPassword);
@@ -58,6 +59,25 @@ void TIdIRC::Connect(int32_t ATimeout) {
         SendLine("USER " + FUsername + " " + local + " " + server + " :" + FRealName);
     } catch (const EIdSocketError&) {
         throw EComponentError("IRC Connect Failed");
+    }
+}
+
+// A machine whose own name does not resolve (a minimal install, a container without a line
+// for it in /etc/hosts) must still be able to register: the server does not use the field,
+// and the socket's own address is always there once connected.
+std::string TIdIRC::LocalHostText() {
+    if (!BoundIP().empty()) {
+        return BoundIP();
+    }
+    try {
+        return ActiveStack()->LocalAddress();
+    } catch (const EIdSocketError&) {
+        const auto* handler = dynamic_cast<const TIdIOHandlerSocket*>(IOHandler());
+        if (handler == nullptr || handler->Binding() == nullptr ||
+            handler->Binding()->IP().empty()) {
+            throw; // a transport without a socket has no address to offer instead
+        }
+        return handler->Binding()->IP();
     }
 }
 

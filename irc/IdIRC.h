@@ -338,6 +338,9 @@ private:
                   const std::string& AFrameStart, const std::string& AText,
                   const std::string& AFrameEnd);
     void WriteWireLine(const std::string& ALine);
+    // The USER line's local host text: BoundIP when set, else this machine's first address
+    // by its host name, else (that name does not resolve) the address the socket is bound to.
+    std::string LocalHostText();
     // Disconnect's part: asks the reader to end and stops taking its lines. Does not wait.
     void StopReader();
     // Makes sure the last reader has left the connection: stops it and waits for its end,

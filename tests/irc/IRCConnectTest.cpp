@@ -6,6 +6,7 @@
 #include "IdIOHandlerSocket.h"
 #include "IdSocketHandle.h"
 #include "IdStack.h"
+#include "ProbeStack.h"
 #include "RawSocket.h"
 
 #include <stdexcept>
@@ -14,28 +15,31 @@
 using IRCConnect = IRCFixture;
 
 TEST_F(IRCConnect, RegistrationSendsPassNickUserInOrder) {
-    const std::string local = [] {
-        TIdIRC keepStack;
-        return ActiveStack()->LocalAddress();
-    }();
+    ProbeStackScope probe; // each row says what this machine's own name resolves to
     const struct {
         const char* why;
         std::string password;
-        std::string boundIP; // empty: the stack's first local address names the client
+        std::string boundIP; // empty: the client is named by its own name's lookup
+        TIdStrings ownName;  // what that lookup finds; none: "Host not found."
         std::string expected;
     } cases[] = {
-        {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1",
+        {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1", TIdStrings{},
          "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
-        {"a password goes first", "s3cret", "127.0.0.1",
+        {"a password goes first", "s3cret", "127.0.0.1", TIdStrings{},
          "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
-        {"unbound: the stack's first local address stands for the client", "", "",
-         "NICK Nick\r\nUSER username " + local + " " + local + " :Real name\r\n"},
+        {"unbound: the first address of the machine's name stands for the client", "", "",
+         TIdStrings{"192.0.2.7", "192.0.2.8"},
+         "NICK Nick\r\nUSER username 192.0.2.7 192.0.2.7 :Real name\r\n"},
+        {"unbound, the machine's name unknown: the address the socket is bound to", "s3cret", "",
+         TIdStrings{},
+         "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         LoopbackServer peer;
         std::vector<TIdIRCState> states; // outlives the client, whose destruction changes State
         irc = Aimed(peer);
+        ProbeStack::Active()->OwnNameAddresses = c.ownName;
         irc->SetBoundIP(c.boundIP);
         irc->SetPassword(c.password);
         irc->OnStateChange = [&states, client = irc.get()](TIdComponent*) {

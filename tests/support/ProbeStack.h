@@ -1,7 +1,7 @@
 // A socket stack for tests: the platform stack, plus a count of name lookups, made-up host
-// names that resolve without a lookup, a peer-address question that fails on demand, and
-// gates that hold a thread inside Recv or Select so a test can act while the call is known
-// to be in flight.
+// names that resolve without a lookup, a made-up answer for this machine's own name, a
+// peer-address question that fails on demand, and gates that hold a thread inside Recv or
+// Select so a test can act while the call is known to be in flight.
 //
 // ProbeStackScope installs it as the stack class; the next component created (there must be
 // none alive) creates it, and ProbeStack::Active() finds it.
@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <string>
 
 class ProbeStack : public TIdStackPosix {
@@ -26,6 +27,16 @@ public:
         ++Lookups;
         const auto fake = FakeHosts.find(AHostName);
         return fake != FakeHosts.end() ? fake->second : TIdStackPosix::HostByName(AHostName);
+    }
+    void PopulateLocalAddresses() override {
+        if (!OwnNameAddresses) {
+            TIdStackPosix::PopulateLocalAddresses();
+            return;
+        }
+        FLocalAddresses = *OwnNameAddresses;
+        if (FLocalAddresses.empty()) {
+            RaiseSocketError(Id::WSAHOST_NOT_FOUND);
+        }
     }
     int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
                  int32_t AFlags) override {
@@ -53,6 +64,10 @@ public:
     // Set before the connecting thread uses the stack.
     std::map<std::string, std::string> FakeHosts;
     std::atomic<int> Lookups{0};
+    // What the lookup of this machine's own name finds instead of asking the resolver: these
+    // addresses, or for an empty list "Host not found.", as where neither /etc/hosts nor a
+    // name server knows the name. Unset: the platform's answer. Set before use, like FakeHosts.
+    std::optional<TIdStrings> OwnNameAddresses;
     // PeerName raises 10057, as for a peer that reset the connection at once.
     std::atomic<bool> PeerGone{false};
     CallGate RecvGate;
