@@ -183,22 +183,24 @@ bool TIdIRC::IsVoice(std::string_view ANick) const {
 // --- Inbound -----------------------------------------------------------------------------
 
 void TIdIRC::HandleReceivedLine(const std::string& ALine) {
-    std::string line = ALine;
-    HandleReceivedLine(line, true);
+    if (FState == csDisconnected || ALine.empty()) {
+        return;
+    }
+    FLineBuffer.assign(ALine);
+    TokenizeIRCLine(FLineBuffer, FLine);
+    ReceiveLine();
 }
 
-void TIdIRC::HandleReceivedLine(std::string& VLine, bool ASwap) {
-    if (FState == csDisconnected) {
+void TIdIRC::HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASplit) {
+    if (FState == csDisconnected || VLine.empty()) {
         return;
     }
-    if (ASwap) {
-        FLineBuffer.swap(VLine);
-    } else {
-        FLineBuffer.assign(VLine);
-    }
-    if (FLineBuffer.empty()) {
-        return;
-    }
+    FLineBuffer.swap(VLine);
+    FillIRCLineTokens(FLineBuffer, ASplit, FLine);
+    ReceiveLine();
+}
+
+void TIdIRC::ReceiveLine() {
     if (OnReceive) {
         TLifeGuard life(FLife);
         OnReceive(this, FLineBuffer);
@@ -210,7 +212,6 @@ void TIdIRC::HandleReceivedLine(std::string& VLine, bool ASwap) {
 }
 
 void TIdIRC::DispatchLine() {
-    TokenizeIRCLine(FLineBuffer, FLine);
     TLifeGuard life(FLife);
     // The sender's entry for the length of the line. A handler may end the line's handling
     // by raising: the reference is released on the way out all the same, unless the

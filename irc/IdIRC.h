@@ -105,9 +105,10 @@ public:
     // One received line, on the window's thread (the reader's hand-off). Ignored while
     // csDisconnected; an empty line is dropped; otherwise OnReceive, then DispatchLine.
     void HandleReceivedLine(const std::string& ALine);
-    // The same for the reader, which hands its line over by swapping strings with LineBuffer:
-    // no copy, and both keep their capacity from line to line.
-    void HandleReceivedLine(std::string& VLine, bool ASwap);
+    // The same for the reader, which has already split the line (its thread does that while
+    // this one handles the line before) and hands the line over by swapping strings with
+    // LineBuffer: no copy, and both keep their capacity from line to line.
+    void HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASplit);
 
     // Whether the nick is a channel operator (has voice) in any channel the client tracks.
     bool IsOp(std::string_view ANick) const;
@@ -234,9 +235,10 @@ protected:
     void SetState(TIdIRCState AValue);
     void SetServerName(const std::string& AValue) { FServerName = AValue; }
 
-    // Tokenizes the line in LineBuffer into the fields above and hands it on: OnRaw (whose
-    // handler may suppress the rest), then DispatchCommand, then OnUnknownCommand for a line
-    // nothing handled.
+    // OnReceive, then DispatchLine, for the line in LineBuffer and its tokens.
+    void ReceiveLine();
+    // Hands the tokenized line on: OnRaw (whose handler may suppress the rest), then
+    // DispatchCommand, then OnUnknownCommand for a line nothing handled.
     void DispatchLine();
     // Named commands through the command table (IdIRCDispatch.cpp), numeric replies through
     // the numeric table (IdIRCNumericReplies.cpp); true when the line was handled.

@@ -54,14 +54,9 @@ public:
     // The first item by position whose name folds like name, or null.
     T* Find(std::string_view name) const {
         IRCFoldName(name, FScratchKey);
-        const size_t slot = FIndex.Find(FScratchKey, TIdIRCNameIndex::Hash(FScratchKey));
+        FScratchHash = TIdIRCNameIndex::Hash(FScratchKey);
+        const size_t slot = FIndex.Find(FScratchKey, FScratchHash);
         return slot == TIdIRCNameIndex::NoSlot ? nullptr : static_cast<T*>(FIndex.Head(slot));
-    }
-
-    // True when item is the first by position among those sharing its folded name.
-    bool IsFirstOfItsName(const T* item) const {
-        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
-        return slot != TIdIRCNameIndex::NoSlot && FIndex.Head(slot) == item;
     }
 
     T* Append(std::unique_ptr<T> item, std::string_view name) {
@@ -70,6 +65,20 @@ public:
         Fold(name, added);
         FItems.push_back(std::move(item));
         Link(added);
+        return added;
+    }
+
+    // Append for the name the last Find missed, with nothing changed since: that search has
+    // folded and hashed the name already, and no item carries it. Where every line's sender
+    // comes and goes, this halves the cost of the coming.
+    T* AppendMissed(std::unique_ptr<T> item) {
+        T* added = item.get();
+        added->FListPosition = Count();
+        added->FFoldedName.assign(FScratchKey);
+        added->FHash = FScratchHash;
+        added->FNextSameKey = nullptr;
+        FItems.push_back(std::move(item));
+        FIndex.Insert(added->FHash, added);
         return added;
     }
 
@@ -83,13 +92,23 @@ public:
     // Takes an item out of the list and hands it back, so that the caller decides when it dies.
     std::unique_ptr<T> Extract(T* item) {
         Unlink(item);
-        const auto position = static_cast<size_t>(item->FListPosition);
-        std::unique_ptr<T> owned = std::move(FItems[position]);
-        FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(position));
-        for (size_t i = position; i < FItems.size(); ++i) {
-            FItems[i]->FListPosition = static_cast<int32_t>(i);
+        return Remove(item);
+    }
+
+    // Extract, but only when the item is the first by position among those sharing its folded
+    // name; else null. One search of the index serves both.
+    std::unique_ptr<T> ExtractIfFirstOfItsName(T* item) {
+        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
+        if (slot == TIdIRCNameIndex::NoSlot || FIndex.Head(slot) != item) {
+            return nullptr;
         }
-        return owned;
+        if (item->FNextSameKey == nullptr) {
+            FIndex.Erase(slot);
+        } else {
+            FIndex.Head(slot) = item->FNextSameKey;
+            item->FNextSameKey = nullptr;
+        }
+        return Remove(item);
     }
 
     void Clear() {
@@ -101,6 +120,17 @@ public:
     }
 
 private:
+    // Takes an unlinked item out of the list.
+    std::unique_ptr<T> Remove(T* item) {
+        const auto position = static_cast<size_t>(item->FListPosition);
+        std::unique_ptr<T> owned = std::move(FItems[position]);
+        FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(position));
+        for (size_t i = position; i < FItems.size(); ++i) {
+            FItems[i]->FListPosition = static_cast<int32_t>(i);
+        }
+        return owned;
+    }
+
     static void Fold(std::string_view name, TIdIRCNamedItem* item) {
         IRCFoldName(name, item->FFoldedName);
         item->FHash = TIdIRCNameIndex::Hash(item->FFoldedName);
@@ -150,4 +180,5 @@ private:
     std::vector<std::unique_ptr<T>> FItems;
     TIdIRCNameIndex FIndex;
     mutable std::string FScratchKey; // Find folds into it: no allocation per lookup once warm
+    mutable size_t FScratchHash = 0; // and hashes into this
 };

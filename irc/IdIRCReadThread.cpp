@@ -10,7 +10,10 @@ const std::string kLF = "\n";
 std::shared_ptr<TIdIRCReadLink> TIdIRCReadThread::Start(TIdIRC* AClient) {
     auto link = std::make_shared<TIdIRCReadLink>();
     link->Client = AClient;
-    link->Lines.resize(kMaxBatch);
+    for (TIdIRCReadBatch& batch : link->Batches) {
+        batch.Lines.resize(kMaxBatch);
+        batch.Splits.resize(kMaxBatch);
+    }
     TIdIRCReadThread* thread = new TIdIRCReadThread(AClient, link);
     link->Thread = thread;
     link->Ended = thread->EndFlag();
@@ -56,47 +59,62 @@ int32_t TIdIRCReadThread::CompleteLinesBuffered() const {
     return 0;
 }
 
-void TIdIRCReadThread::ReadBatch() {
-    TIdIRCReadLink& link = *FLink;
-    link.Count = 0;
-    link.Next = 0;
-    // The wait for the first line: ends with a line, or raises (the server closed, the
-    // component disconnected, the line is too long) and so ends the reader.
-    Client->ReadLnInto(link.Lines[0], kLF, -1, -1);
-    link.Count = 1;
-    // Then the complete lines already buffered: ReadLnInto returns each at once, or raises
-    // at once for one that is too long. That error waits until the lines before it have been
-    // handled.
+void TIdIRCReadThread::ReadBatch(TIdIRCReadBatch& ABatch, bool AWait) {
+    ABatch.Count = 0;
+    ABatch.Next = 0;
+    if (AWait) {
+        // Ends with a line, or raises (the server closed, the component disconnected, the
+        // line is too long) and so ends the reader.
+        Client->ReadLnInto(ABatch.Lines[0], kLF, -1, -1);
+        SplitIRCLine(ABatch.Lines[0], ABatch.Splits[0]);
+        ABatch.Count = 1;
+    }
+    // Then the complete lines that have arrived, without waiting for more: ReadLnInto returns
+    // each at once, or raises at once for one that is too long.
     const TIdManagedBuffer* buffer = Client->InputBuffer();
-    int32_t complete = CompleteLinesBuffered();
-    while (link.Count < kMaxBatch && complete > 0) {
-        const int32_t before = buffer->Size();
-        try {
-            Client->ReadLnInto(link.Lines[link.Count], kLF, -1, -1);
-        } catch (...) {
-            FPendingEnd = std::current_exception();
-            break;
+    try {
+        while (ABatch.Count < kMaxBatch) {
+            int32_t complete = CompleteLinesBuffered();
+            if (complete == 0) {
+                // No line end buffered: everything is one unfinished line. Past the line limit
+                // it is left to the next waiting read, which reports it, rather than buffered
+                // on without end.
+                if (buffer->Size() >= Client->MaxLineLength() ||
+                    Client->FillInputBuffer(true, 0, false) <= 0) {
+                    break;
+                }
+                continue;
+            }
+            while (ABatch.Count < kMaxBatch && complete > 0) {
+                const int32_t before = buffer->Size();
+                Client->ReadLnInto(ABatch.Lines[ABatch.Count], kLF, -1, -1);
+                SplitIRCLine(ABatch.Lines[ABatch.Count], ABatch.Splits[ABatch.Count]);
+                complete -= before - buffer->Size();
+                ++ABatch.Count;
+            }
         }
-        complete -= before - buffer->Size();
-        ++link.Count;
+    } catch (...) {
+        FPendingEnd = std::current_exception();
     }
 }
 
-void TIdIRCReadThread::HandOff(TIdIRCReadLink& ALink) {
+void TIdIRCReadThread::HandOff(TIdIRCReadLink& ALink, size_t ABatch) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
+    TIdIRCReadBatch& batch = ALink.Batches[ABatch];
     size_t handled = 0;
-    while (ALink.Next < ALink.Count) {
+    while (!batch.Done()) {
         // Re-read for every line: a handler may have disconnected, reconnected or destroyed
         // the component.
         TIdIRC* client = ALink.Client;
         if (client == nullptr) {
-            ALink.Next = ALink.Count;
+            batch.Next = batch.Count;
             return;
         }
         // Swapped, not copied: the component's previous line buffer comes back to be read
         // into again.
-        client->HandleReceivedLine(ALink.Lines[ALink.Next++], true);
+        const size_t line = batch.Next++;
+        client->HandleReceivedLine(batch.Lines[line], batch.Splits[line]);
         // The clock every few lines only: reading it costs as much as a short line's handling.
         if (++handled % 16 == 0 && Clock::now() - start >= kMaxBatchTime) {
             return; // the rest in the next hand-off, after the window has had its turn
@@ -106,21 +124,29 @@ void TIdIRCReadThread::HandOff(TIdIRCReadLink& ALink) {
 
 void TIdIRCReadThread::Run() {
     TIdIRCReadLink& link = *FLink;
-    if (link.Next >= link.Count) {
-        ReadBatch();
+    TIdIRCReadBatch& due = link.Batches[FDue];
+    TIdIRCReadBatch& ahead = link.Batches[1 - FDue];
+    if (due.Done()) {
+        // Nothing read ahead: what ended reading then, or else the wait for the next line.
+        if (FPendingEnd) {
+            std::rethrow_exception(std::exchange(FPendingEnd, nullptr));
+        }
+        Client->CheckForDisconnect(true, false);
+        ReadBatch(due, true);
     }
     // The hand-off holds the link, not this thread: if the component is destroyed from
     // inside it, this thread is released and ends while the call runs on.
     std::shared_ptr<TIdIRCReadLink> shared = FLink;
-    Synchronize([shared] { HandOff(*shared); });
+    const size_t index = FDue;
+    Post(FTicket, [shared, index] { HandOff(*shared, index); });
+    if (ahead.Done() && !FPendingEnd) {
+        ReadBatch(ahead, false);
+    }
+    FTicket.Wait();
     if (Terminated()) {
         return; // let go of by the component: the connection may be another one's by now
     }
-    if (link.Next < link.Count) {
-        return; // the rest of the batch first
+    if (due.Done()) {
+        FDue = 1 - FDue; // else the rest of the due batch goes first, in the next pass
     }
-    if (FPendingEnd) {
-        std::rethrow_exception(std::exchange(FPendingEnd, nullptr));
-    }
-    Client->CheckForDisconnect(true, false);
 }

@@ -1,12 +1,15 @@
 // The IRC component's reader: reads server lines on its own thread and hands them to the
 // component on the window's thread, so that every IRC event runs there, in arrival order.
 //
-// One hand-off carries every complete line that is already buffered (up to kMaxBatch), not
+// One hand-off carries every complete line that has already arrived (up to kMaxBatch), not
 // just one: a blocking hand-off costs tens of microseconds, which would cap a flood far below
-// what the transport reads. What the window's thread sees stays that of one line per
-// hand-off:
+// what the transport reads. And while the window's thread handles one batch, the reader reads
+// the next from what has arrived meanwhile (two batches, used in turn); it never blocks in a
+// read while a batch is out, so the end of a hand-off is always collected at once. What the
+// window's thread sees stays that of one line per hand-off:
 //  - lines are handled in order, each completely before the next;
-//  - an exception from a line's handling ends the reader; the rest of the batch is dropped;
+//  - an exception from a line's handling ends the reader; the rest of the batch, and the
+//    batch read meanwhile, are dropped;
 //  - once the component has let go of the reader (its Disconnect, a new Connect, its
 //    destruction) no further line of the batch is handled, and a line handed over while the
 //    component is csDisconnected raises nothing (the component checks);
@@ -16,6 +19,8 @@
 //    hand-off, so it can repaint between two during a flood.
 #pragma once
 
+#include "IdIRCTokenizer.h"
+#include "IdMainThreadQueue.h"
 #include "IdThread.h"
 
 #include <atomic>
@@ -30,6 +35,17 @@
 class TIdIRC;
 class TIdIRCReadThread;
 
+// Lines read and not yet all handed to the component. Written by the reader while it is not
+// handed over, read by the window's thread inside a hand-off; the queue's hand-off orders the
+// two.
+struct TIdIRCReadBatch {
+    std::vector<std::string> Lines;
+    std::vector<TIdIRCLineSplit> Splits; // of each line in Lines
+    size_t Count = 0;                    // lines read into Lines
+    size_t Next = 0;                     // the first line not yet handed to the component
+    bool Done() const { return Next >= Count; }
+};
+
 // What the component and its reader share. It outlives both: the reader deletes itself when
 // it ends, and a hand-off the reader was released from (the component destroyed from inside
 // it) may still be running on the window's thread after the reader and the component are gone.
@@ -38,11 +54,7 @@ struct TIdIRCReadLink {
     // lets go of the reader. A hand-off finding it null handles nothing more.
     TIdIRC* Client = nullptr;
 
-    // The batch. Written by the reader while no hand-off is pending and read by the window's
-    // thread inside one; the queue's hand-off orders the two.
-    std::vector<std::string> Lines;
-    size_t Count = 0; // lines read into Lines
-    size_t Next = 0;  // the first line not yet handed to the component
+    TIdIRCReadBatch Batches[2];
 
     // Set when the reader's thread has ended and the object is gone.
     std::shared_ptr<const std::atomic<bool>> Ended;
@@ -73,15 +85,21 @@ protected:
 private:
     TIdIRCReadThread(TIdIRC* AClient, std::shared_ptr<TIdIRCReadLink> ALink);
 
-    // Reads the next batch: blocks for the first line, then takes the lines already buffered.
-    void ReadBatch();
+    // Fills ABatch with the complete lines that have arrived. With AWait it first blocks for
+    // one line, and what ends that wait ends the reader; any other end of reading is kept in
+    // FPendingEnd, raised once the lines read before it are handled.
+    void ReadBatch(TIdIRCReadBatch& ABatch, bool AWait);
     // The length of the buffered bytes that end in a line end: whole lines, ready to take.
     int32_t CompleteLinesBuffered() const;
     // On the window's thread, inside the hand-off.
-    static void HandOff(TIdIRCReadLink& ALink);
+    static void HandOff(TIdIRCReadLink& ALink, size_t ABatch);
 
     TIdIRC* const Client;
     const std::shared_ptr<TIdIRCReadLink> FLink;
-    // What ended reading after the current batch's lines: raised once they are handled.
+    // What ended reading after the lines read so far: raised once they are handled.
     std::exception_ptr FPendingEnd;
+    size_t FDue = 0; // the batch to hand over next; the other one is read ahead
+    // The hand-off of the due batch while it is out. Declared last: destroyed first, it waits
+    // for a hand-off still out before the batches it uses can go.
+    TIdMainThreadQueue::TTicket FTicket;
 };

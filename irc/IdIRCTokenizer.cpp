@@ -2,68 +2,103 @@
 
 namespace {
 
-std::string_view Cut(std::string_view text) {
-    return text.substr(0, IRCLineCut);
+using TSpan = TIdIRCLineSplit::TSpan;
+
+// The first ch in [from, end), or end. A plain loop: the words of a line are short, and for
+// them a call of the library's vectorised search costs more than the search itself. This runs
+// for every line of a flood, so that matters.
+uint32_t Find(const char* line, uint32_t from, uint32_t end, char ch) {
+    while (from != end && line[from] != ch) {
+        ++from;
+    }
+    return from;
+}
+
+// What remains from a separator on is cut to IRCLineCut characters.
+uint32_t CutEnd(uint32_t from, uint32_t end) {
+    return end - from > IRCLineCut ? from + uint32_t(IRCLineCut) : end;
+}
+
+void Put(std::string& out, std::string_view line, TSpan span) {
+    out.assign(line.data() + span.Begin, span.End - span.Begin);
 }
 
 } // namespace
 
-void TokenizeIRCLine(std::string_view ALine, TIdIRCLineTokens& out) {
-    std::string_view rest = ALine;
-    out.SenderNick.clear();
-    out.SenderAddress.clear();
+void SplitIRCLine(std::string_view ALine, TIdIRCLineSplit& out) {
+    const char* line = ALine.data();
+    uint32_t p = 0;
+    uint32_t end = uint32_t(ALine.size());
 
-    if (!rest.empty() && rest.front() == ':') {
-        const size_t blank = rest.find(' ');
-        std::string_view prefix;
-        if (blank == std::string_view::npos) {
-            rest = Cut(rest);
+    out.SenderNick = out.SenderAddress = out.Tokens[0] = {};
+    if (p != end && line[p] == ':') {
+        const uint32_t blank = Find(line, p, end, ' ');
+        if (blank == end) {
+            end = CutEnd(p, end); // no prefix: the whole line is the command
         } else {
-            prefix = rest.substr(1, blank - 1);
-            rest = Cut(rest.substr(blank + 1));
+            const TSpan prefix{p + 1, blank};
+            p = blank + 1;
+            end = CutEnd(p, end);
+            out.Tokens[0] = prefix;
+            const uint32_t bang = Find(line, prefix.Begin, prefix.End, '!');
+            if (bang == prefix.End) {
+                out.SenderAddress = prefix;
+            } else {
+                out.SenderNick = {prefix.Begin, bang};
+                out.SenderAddress = {bang + 1, CutEnd(bang + 1, prefix.End)};
+            }
         }
-        out.Tokens[0].assign(prefix);
-        const size_t bang = prefix.find('!');
-        if (bang == std::string_view::npos) {
-            out.SenderAddress.assign(prefix);
-        } else {
-            out.SenderNick.assign(prefix.substr(0, bang));
-            out.SenderAddress.assign(Cut(prefix.substr(bang + 1)));
-        }
-    } else {
-        out.Tokens[0].clear();
     }
 
-    const size_t blank = rest.find(' ');
-    if (blank == std::string_view::npos) {
-        out.Command.assign(rest);
-        rest = {};
+    const uint32_t blank = Find(line, p, end, ' ');
+    out.Command = out.Tokens[1] = {p, blank};
+    if (blank == end) {
+        p = end;
     } else {
-        out.Command.assign(rest.substr(0, blank));
-        rest = Cut(rest.substr(blank + 1));
+        p = blank + 1;
+        end = CutEnd(p, end);
     }
-    out.Tokens[1].assign(out.Command);
-    out.Content.assign(rest);
+    out.Content = {p, end};
 
     size_t slot = 2;
-    for (; slot < TokenCount && !rest.empty(); ++slot) {
-        std::string& token = out.Tokens[slot];
-        const size_t next = rest.find(' ');
+    for (; slot < TokenCount && p != end; ++slot) {
+        if (line[p] == ':') {
+            out.Tokens[slot] = {p + 1, end};
+            p = end;
+            continue;
+        }
+        const uint32_t next = Find(line, p, end, ' ');
         // More parameters than slots: the last slot keeps them all (see the header).
-        const bool lastTakesRest =
-            slot == TokenCount - 1 && next != std::string_view::npos && next + 1 < rest.size();
-        if (rest.front() == ':') {
-            token.assign(rest.substr(1));
-            rest = {};
-        } else if (lastTakesRest || next == std::string_view::npos) {
-            token.assign(Cut(rest));
-            rest = {};
+        const bool lastTakesRest = slot == TokenCount - 1 && next != end && next + 1 != end;
+        if (lastTakesRest || next == end) {
+            out.Tokens[slot] = {p, end};
+            p = end;
         } else {
-            token.assign(rest.substr(0, next));
-            rest = Cut(rest.substr(next + 1));
+            out.Tokens[slot] = {p, next};
+            p = next + 1;
+            end = CutEnd(p, end);
         }
     }
-    for (; slot < TokenCount; ++slot) {
-        out.Tokens[slot].clear();
+    out.Filled = slot;
+}
+
+void FillIRCLineTokens(std::string_view ALine, const TIdIRCLineSplit& ASplit,
+                       TIdIRCLineTokens& out) {
+    Put(out.SenderNick, ALine, ASplit.SenderNick);
+    Put(out.SenderAddress, ALine, ASplit.SenderAddress);
+    Put(out.Command, ALine, ASplit.Command);
+    Put(out.Content, ALine, ASplit.Content);
+    for (size_t slot = 0; slot < ASplit.Filled; ++slot) {
+        Put(out.Tokens[slot], ALine, ASplit.Tokens[slot]);
     }
+    for (size_t emptied = ASplit.Filled; emptied < out.Filled; ++emptied) {
+        out.Tokens[emptied].clear();
+    }
+    out.Filled = ASplit.Filled;
+}
+
+void TokenizeIRCLine(std::string_view ALine, TIdIRCLineTokens& out) {
+    TIdIRCLineSplit split;
+    SplitIRCLine(ALine, split);
+    FillIRCLineTokens(ALine, split, out);
 }

@@ -3,6 +3,13 @@
 TIdIRCUser::TIdIRCUser(TIdIRCUsers* AOwner, const std::string& ANick, const std::string& AAddress)
     : FOwner(AOwner), FClient(AOwner->Client()), FNick(ANick), FAddress(AAddress) {}
 
+void TIdIRCUser::Renew(const std::string& ANick, const std::string& AAddress) {
+    FNick = ANick;
+    FAddress = AAddress;
+    FReason.clear();
+    FCount = 1;
+}
+
 void TIdIRCUser::SetNick(const std::string& AValue) {
     FOwner->FItems.Rename(this, AValue);
     FNick = AValue;
@@ -16,7 +23,11 @@ TIdIRCUser* TIdIRCUsers::Add(const std::string& ANick, const std::string& AAddre
         }
         return user;
     }
-    return FItems.Append(std::unique_ptr<TIdIRCUser>(new TIdIRCUser(this, ANick, AAddress)), ANick);
+    if (FSpare) {
+        FSpare->Renew(ANick, AAddress);
+        return FItems.AppendMissed(std::move(FSpare));
+    }
+    return FItems.AppendMissed(std::unique_ptr<TIdIRCUser>(new TIdIRCUser(this, ANick, AAddress)));
 }
 
 void TIdIRCUsers::Release(TIdIRCUser* AUser) {
@@ -24,8 +35,10 @@ void TIdIRCUsers::Release(TIdIRCUser* AUser) {
         return;
     }
     --AUser->FCount;
-    if (AUser->FCount == 0 && FItems.IsFirstOfItsName(AUser)) {
-        FItems.Extract(AUser);
+    if (AUser->FCount == 0) {
+        if (std::unique_ptr<TIdIRCUser> freed = FItems.ExtractIfFirstOfItsName(AUser)) {
+            FSpare = std::move(freed);
+        }
     }
 }
 

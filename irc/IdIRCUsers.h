@@ -26,6 +26,8 @@ public:
 private:
     friend class TIdIRCUsers;
     TIdIRCUser(TIdIRCUsers* AOwner, const std::string& ANick, const std::string& AAddress);
+    // A freed user taken up again as a new one.
+    void Renew(const std::string& ANick, const std::string& AAddress);
 
     TIdIRCUsers* FOwner;
     TIdIRC* FClient;
@@ -62,4 +64,7 @@ private:
     friend class TIdIRCUser;
     TIdIRC* FClient;
     TIdIRCNamedList<TIdIRCUser> FItems;
+    // The last user freed, kept to be the next one added: the sender of every line is added
+    // and released around it, and one who is in no channel comes and goes each time.
+    std::unique_ptr<TIdIRCUser> FSpare;
 };

@@ -86,6 +86,11 @@ void TIdBaseThread::Synchronize(const std::function<void()>& AMethod) {
     FQueue->Synchronize(AMethod, this);
 }
 
+void TIdBaseThread::Post(TIdMainThreadQueue::TTicket& ATicket,
+                         const std::function<void()>& AMethod) {
+    FQueue->Post(ATicket, AMethod, this);
+}
+
 bool TIdBaseThread::Suspended() const {
     std::lock_guard<std::mutex> lock(FStateMutex);
     return FSuspended;

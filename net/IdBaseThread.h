@@ -24,6 +24,7 @@
 
 #include "IdEvents.h"
 #include "IdGlobal.h"
+#include "IdMainThreadQueue.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -32,8 +33,6 @@
 #include <mutex>
 #include <thread>
 #include <utility>
-
-class TIdMainThreadQueue;
 
 class TIdBaseThread {
 public:
@@ -75,6 +74,9 @@ public:
     // Runs AMethod on the window's thread and blocks until it has run; what it throws is
     // rethrown here. See TIdMainThreadQueue.
     void Synchronize(const std::function<void()>& AMethod);
+    // Synchronize in two steps (TIdMainThreadQueue::Post): returns once AMethod is posted;
+    // ATicket.Wait() blocks until it has run and rethrows what it threw.
+    void Post(TIdMainThreadQueue::TTicket& ATicket, const std::function<void()>& AMethod);
 
     bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
     bool Suspended() const;

@@ -158,6 +158,7 @@ ID_EXCEPTION_TEXT(EIdNoMainThread, EIdThreadException,
                   "No main thread to run a synchronized call.");
 ID_EXCEPTION_TEXT(EIdNotMainThread, EIdThreadException,
                   "Synchronized calls can only be run on the main thread.");
+ID_EXCEPTION_TEXT(EIdSyncCallPosted, EIdThreadException, "Synchronized call already posted.");
 
 // SOCKS negotiation failures.
 ID_EXCEPTION_BASE(EIdSocksError, EIdException);

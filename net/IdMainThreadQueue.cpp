@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 TIdMainThreadQueue& TIdMainThreadQueue::Instance() {
     // Deliberately never freed: detached workers may still post or wake during exit, after
@@ -33,13 +34,30 @@ void TIdMainThreadQueue::SetWakeUp(std::function<void()> AWakeUp) {
 }
 
 void TIdMainThreadQueue::Synchronize(const TCall& ACall, const void* AOwner) {
+    TTicket ticket;
+    Post(ticket, ACall, AOwner);
+    ticket.Wait();
+}
+
+void TIdMainThreadQueue::Post(TTicket& ATicket, const TCall& ACall, const void* AOwner) {
+    if (ATicket.Posted()) {
+        throw EIdSyncCallPosted();
+    }
+    TEntry& entry = ATicket.FEntry;
+    entry = TEntry{nullptr, AOwner, false, nullptr};
     if (IsMainThread()) {
-        ACall();
+        try {
+            ACall();
+        } catch (...) {
+            entry.Error = std::current_exception();
+        }
+        entry.Done = true;
+        ATicket.FQueue = this;
         return;
     }
     // A copy the window's thread shares: a call released by DiscardPending keeps running
     // after its worker (and the worker's own function object) is gone.
-    TEntry entry{std::make_shared<const TCall>(ACall), AOwner, false, nullptr};
+    entry.Call = std::make_shared<const TCall>(ACall);
     {
         std::lock_guard<std::mutex> lock(FMutex);
         if (FMainThread.load(std::memory_order_acquire) == std::thread::id()) {
@@ -48,17 +66,38 @@ void TIdMainThreadQueue::Synchronize(const TCall& ACall, const void* AOwner) {
         FPending.push_back(&entry);
         ++FChangeCount;
     }
+    ATicket.FQueue = this;
     FChanged.notify_all();
-    {
-        std::lock_guard<std::mutex> lock(FWakeUpMutex);
-        if (FWakeUp) {
-            FWakeUp();
-        }
+    std::lock_guard<std::mutex> lock(FWakeUpMutex);
+    if (FWakeUp) {
+        FWakeUp();
     }
-    std::unique_lock<std::mutex> lock(FMutex);
-    FCallDone.wait(lock, [&entry] { return entry.Done; });
-    if (entry.Error) {
-        std::rethrow_exception(entry.Error);
+}
+
+void TIdMainThreadQueue::WaitFor(TTicket& ATicket) {
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FCallDone.wait(lock, [&ATicket] { return ATicket.FEntry.Done; });
+        error = std::exchange(ATicket.FEntry.Error, nullptr);
+        ATicket.FQueue = nullptr;
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+void TIdMainThreadQueue::TTicket::Wait() {
+    if (FQueue != nullptr) {
+        FQueue->WaitFor(*this);
+    }
+}
+
+TIdMainThreadQueue::TTicket::~TTicket() {
+    try {
+        Wait();
+    } catch (...) {
+        // Only the wait matters here: whoever wanted the outcome has collected it.
     }
 }
 

@@ -33,8 +33,35 @@
 #include <vector>
 
 class TIdMainThreadQueue {
+    struct TEntry {
+        std::shared_ptr<const std::function<void()>> Call;
+        const void* Owner = nullptr;
+        bool Done = false;
+        std::exception_ptr Error;
+    };
+
 public:
     using TCall = std::function<void()>;
+
+    // A call posted with Post: its place in the queue until the window's thread has run or
+    // discarded it. Wait collects the outcome (rethrows what the call threw, or
+    // EIdSyncCallDiscarded). A ticket destroyed while still posted waits for its call first,
+    // dropping what it threw, so that the queue never holds a call whose worker has gone.
+    class TTicket {
+    public:
+        TTicket() = default;
+        TTicket(const TTicket&) = delete;
+        TTicket& operator=(const TTicket&) = delete;
+        ~TTicket();
+        bool Posted() const { return FQueue != nullptr; }
+        // Blocks until the call has run; does nothing when nothing is posted.
+        void Wait();
+
+    private:
+        friend class TIdMainThreadQueue;
+        TIdMainThreadQueue* FQueue = nullptr;
+        TEntry FEntry;
+    };
 
     // Destroy a queue only when no worker can be inside its Synchronize.
     TIdMainThreadQueue() = default;
@@ -63,6 +90,11 @@ public:
     // On the window's thread itself it runs ACall directly. AOwner tags the call so that
     // DiscardPending can pick one worker's calls (null: untagged).
     void Synchronize(const TCall& ACall, const void* AOwner = nullptr);
+    // Synchronize in two steps: posts ACall and returns at once, so that the worker can go on
+    // with other work while the window's thread runs it; ATicket.Wait() then does the rest.
+    // On the window's thread ACall runs at once and Wait only rethrows. ATicket must not be
+    // posted already.
+    void Post(TTicket& ATicket, const TCall& ACall, const void* AOwner = nullptr);
 
     // Window's thread only (else EIdNotMainThread). Runs, in posting order, at most the calls
     // that were pending when it was called (so a worker that posts again at once cannot keep it
@@ -94,12 +126,6 @@ public:
     static constexpr int PollInterval = 50; // ms
 
 private:
-    struct TEntry {
-        std::shared_ptr<const TCall> Call;
-        const void* Owner;
-        bool Done = false;
-        std::exception_ptr Error;
-    };
     // A call taken off the queue and running now; Released once its worker was let go.
     struct TRunning {
         TEntry* Entry;
@@ -107,6 +133,7 @@ private:
     };
 
     void Complete(TEntry* AEntry, std::exception_ptr AError);
+    void WaitFor(TTicket& ATicket);
     bool WaitUntil(const std::function<bool()>& AFinished, bool ARun, const void* AOwner,
                    int ATimeoutMs);
 

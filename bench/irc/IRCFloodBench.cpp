@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,28 +98,39 @@ double Floor(const std::string& data) {
     return double(lines) / seconds;
 }
 
-double Component(const std::string& data) {
+// Connects AIrc, its handlers bound, to a loopback server that sends AWire at once, and runs
+// the reader's hand-offs on this thread until ADone() holds; returns when it did. AAtEnd looks
+// at the component before it disconnects.
+Clock::time_point Run(
+    TIdIRC& AIrc, const std::string& AWire, const std::function<bool()>& ADone,
+    const std::function<void()>& AAtEnd = [] {}) {
     TIdMainThreadQueue& queue = TIdMainThreadQueue::Instance();
     queue.RegisterMainThread();
     LoopbackServer server;
+    AIrc.SetHost(LoopbackServer::Host());
+    AIrc.SetPort(server.Port());
+    server.WaitFor(":Real name\r\n").Send(AWire);
+    AIrc.Connect();
+    queue.ProcessPendingUntil(ADone, 120000);
+    const Clock::time_point end = Clock::now();
+    AAtEnd();
+    AIrc.Disconnect(true);
+    queue.UnregisterMainThread();
+    return end;
+}
+
+double Component(const std::string& data) {
     TIdIRC irc;
-    irc.SetHost(LoopbackServer::Host());
-    irc.SetPort(server.Port());
     long counted = 0;
     irc.OnRaw = [&counted](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
         ++counted;
     };
-    server.WaitFor(":Real name\r\n").Send(data);
     const auto start = Clock::now();
-    irc.Connect();
-    queue.ProcessPendingUntil([&] { return counted >= kLines; }, 120000);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto end = Run(irc, data, [&] { return counted >= kLines; });
     if (counted != kLines) {
         std::fprintf(stderr, "component: %ld lines\n", counted);
     }
-    irc.Disconnect(true);
-    queue.UnregisterMainThread();
-    return double(counted) / seconds;
+    return double(counted) / std::chrono::duration<double>(end - start).count();
 }
 
 // The flood with OnMessage bound, into a channel the client has joined, whose names reply
@@ -149,12 +161,7 @@ std::string NamesReply(int ACount) {
 }
 
 double NamesThenFlood(const std::string& data, int ANames, double& ANamesSeconds) {
-    TIdMainThreadQueue& queue = TIdMainThreadQueue::Instance();
-    queue.RegisterMainThread();
-    LoopbackServer server;
     TIdIRC irc;
-    irc.SetHost(LoopbackServer::Host());
-    irc.SetPort(server.Port());
     irc.SetNick("bob");
     long counted = 0;
     Clock::time_point joined, named;
@@ -163,23 +170,22 @@ double NamesThenFlood(const std::string& data, int ANames, double& ANamesSeconds
     irc.OnMessage = [&counted](TIdIRC*, TIdIRCUser*, TIdIRCChannel* c, const std::string&) {
         counted += c != nullptr;
     };
-    server.WaitFor(":Real name\r\n")
-        .Send(":srv 001 bob :Welcome\r\n:bob!u@h JOIN #chan\r\n" + NamesReply(ANames))
-        .Send(data);
-    irc.Connect();
-    queue.ProcessPendingUntil([&] { return counted >= kLines; }, 120000);
-    const auto end = Clock::now();
+    int names = -1;
+    const std::string wire =
+        ":srv 001 bob :Welcome\r\n:bob!u@h JOIN #chan\r\n" + NamesReply(ANames) + data;
+    const auto end = Run(
+        irc, wire, [&] { return counted >= kLines; },
+        [&] {
+            const TIdIRCChannel* channel = irc.Channels().Get("#chan");
+            names = channel != nullptr ? channel->Names().Count() : -1;
+        });
     if (counted != kLines) {
         std::fprintf(stderr, "names then flood: %ld lines\n", counted);
     }
-    const TIdIRCChannel* channel = irc.Channels().Get("#chan");
-    if (channel == nullptr || channel->Names().Count() != ANames + 1) {
-        std::fprintf(stderr, "names then flood: %d names\n",
-                     channel ? channel->Names().Count() : -1);
+    if (names != ANames + 1) {
+        std::fprintf(stderr, "names then flood: %d names\n", names);
     }
     ANamesSeconds = std::chrono::duration<double>(named - joined).count();
-    irc.Disconnect(true);
-    queue.UnregisterMainThread();
     return double(counted) / std::chrono::duration<double>(end - named).count();
 }
 

@@ -115,6 +115,8 @@ TEST_F(IRCReader, ReadingEndsAfterTheLinesBeforeTheEnd) {
          "A 1|B 2|", "handler failed"},
         {"a handler's exception (on B), with the next lines arriving later", kFour, 4, false,
          "A 1|B 2|", "handler failed"},
+        {"a handler's exception on the last line, the server quiet after it", Lines({"A 1", "B 2"}),
+         0, false, "A 1|B 2|", "handler failed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);

@@ -53,6 +53,14 @@ TEST(IRCUsers, AddCountsReferencesAndReleaseFreesAtZero) {
     EXPECT_EQ(nullptr, users.Get("alice"));
     EXPECT_EQ(0, users.Count());
     users.Release(nullptr);
+    // A freed user's entry may serve the next user added: nothing of the old one survives.
+    TIdIRCUser* gone = users.Add("gone", "g@host");
+    gone->SetReason("away");
+    users.Release(gone);
+    TIdIRCUser* zed = users.Add("Zed", "");
+    EXPECT_EQ("Zed|||1|1", zed->Nick() + "|" + zed->Reason() + "|" + zed->Address() + "|" +
+                               std::to_string(zed->Count()) + "|" + std::to_string(users.Count()));
+    EXPECT_EQ(nullptr, users.Get("gone"));
 }
 
 // Users bob, carol, dave, erin; carol renamed to a namesake of bob.
