@@ -223,7 +223,9 @@ TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineAndLeavesTheRest) {
     }
     ScriptedConnection t;
     t.Handler->Receipt("550-No such file\r\n550 Try again\r\n250 ok\r\n");
-    EXPECT_EQ(Raised<EIdProtocolReplyError>([&] { t.Conn.ReadReply({250, 251}); }),
+    EXPECT_EQ(Raised<EIdProtocolReplyError>([&] {
+                  t.Conn.ReadReply({250, 251});
+              }),
               "No such file\r\nTry again\r\n");
     EXPECT_EQ(t.Conn.LastReply()->NumericCode(), 550);
     EXPECT_EQ(t.Conn.ReadReply({250}), 250);
