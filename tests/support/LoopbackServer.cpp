@@ -96,8 +96,8 @@ void LoopbackServer::Run() {
 }
 
 // Waits up to AMSec (-1: until woken) for a connection, the client's bytes, a wake-up or
-// (AWrite) room to send, and takes in what arrived. True when a send can go on.
-bool LoopbackServer::Pump(int AMSec, bool AWrite) {
+// (AWrite) room to send, and takes in what arrived.
+void LoopbackServer::Pump(int AMSec, bool AWrite) {
     const bool reading = FClient.Valid() && !FClientClosed;
     pollfd fds[] = {{FWake[0], POLLIN, 0},
                     {FListener.Fd(), POLLIN, 0},
@@ -126,7 +126,6 @@ bool LoopbackServer::Pump(int AMSec, bool AWrite) {
             break;
         }
     }
-    return (fds[2].revents & POLLOUT) != 0;
 }
 
 bool LoopbackServer::Perform(const Action& AAction) {
@@ -146,7 +145,7 @@ bool LoopbackServer::Perform(const Action& AAction) {
                 if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     return false;
                 }
-                n > 0 ? void(at += size_t(n)) : void(Pump(-1, true));
+                n > 0 ? void(at += size_t(n)) : Pump(-1, true);
             }
             if (FStop) {
                 return false;

@@ -59,7 +59,7 @@ private:
     void Wake();
     void Run();
     bool Perform(const Action& AAction);
-    bool Pump(int AMSec, bool AWrite = false);
+    void Pump(int AMSec, bool AWrite = false);
 
     RawSocket FListener;
     RawSocket FClient;
