@@ -1,5 +1,7 @@
-// Writing, handler ownership and the reader/window thread split, against an in-memory handler.
+// The connection against an in-memory handler where every receipt boundary is exact: reading
+// lines and replies, writing, handler ownership and the reader/window thread split.
 #include "IdException.h"
+#include "IdManagedBuffer.h"
 #include "IdTCPConnection.h"
 #include "ScriptedIOHandler.h"
 #include "Waiting.h"
@@ -10,6 +12,8 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using TestSupport::Raised;
@@ -17,18 +21,254 @@ using TestSupport::WaitUntil;
 
 namespace {
 
+// Long lines are compared by length and ends, so a failure prints something readable.
+std::string Describe(const std::string& line) {
+    return "line:" + (line.size() <= 40
+                          ? line
+                          : std::to_string(line.size()) + " bytes " + line.substr(0, 3) + "..." +
+                                line.substr(line.size() - 3));
+}
+
+// What one read produced: the line, or the exception's text.
+template <typename F> std::string Outcome(F read) {
+    try {
+        return Describe(read());
+    } catch (const EIdException& e) {
+        return std::string("raised:") + e.what();
+    }
+}
+
 // What a ReadLn on another thread ended with.
 std::future<std::string> StartReader(TIdTCPConnection& AConn) {
-    return std::async(std::launch::async, [&AConn]() -> std::string {
-        try {
-            return "returned \"" + AConn.ReadLn() + "\"";
-        } catch (const EIdException& e) {
-            return std::string("raised ") + e.what();
-        }
-    });
+    return std::async(std::launch::async,
+                      [&AConn] { return Outcome([&] { return AConn.ReadLn(); }); });
+}
+
+std::vector<std::string> Split(const std::string& AText) {
+    std::vector<std::string> parts(1);
+    for (char c : AText) {
+        c == '|' ? void(parts.emplace_back()) : parts.back().push_back(c);
+    }
+    return parts;
 }
 
 } // namespace
+
+// Each case runs twice: once with its receipts arriving while the first read waits, once with
+// all of it already buffered behind a first line, which a read takes straight from the buffer
+// when it can. Both ways must give the same lines, through ReadLn and through ReadLnInto
+// (into a string holding older, longer text). The length compared with the maximum counts
+// the bytes before the terminator, CR included.
+TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
+    const std::string x = "raised:Max line length exceeded.";
+    struct Case {
+        const char* why;
+        std::string receipts; // one Recv each, "|" between them
+        std::string terminator;
+        int32_t maxLength;    // -1: the connection's MaxLineLength (16384)
+        bool split;           // maSplit rather than maException
+        std::string outcomes; // one per read, "|" between them
+    };
+    const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c'), z(20000, 'z');
+    const Case cases[] = {
+        {"CR LF line", "hello\r\n", "", -1, false, "line:hello"},
+        {"LF only", "hello\n", "", -1, false, "line:hello"},
+        {"CR LF alone is an empty line", "\r\n", "", -1, false, "line:"},
+        {"only one CR is removed", "text\r\r\n", "", -1, false, "line:text\r"},
+        {"a CR inside the line stays", "a\rb\r\n", "", -1, false, "line:a\rb"},
+        {"two lines in one receipt", "one\r\ntwo\n", "", -1, false, "line:one|line:two"},
+        {"CR and LF in different receipts", "abc\r|\nd\n", "", -1, false, "line:abc|line:d"},
+        {"line in many receipts", "he|l|lo wor|ld\r\n", "", -1, false, "line:hello world"},
+        {"CR LF: no further CR removed, lone LF is data", "a\r\r\nb\nc\r\n", "\r\n", -1, false,
+         "line:a\r|line:b\nc"},
+        {"CR LF spanning two receipts", "abc\r|\ndef\r\n", "\r\n", -1, false, "line:abc|line:def"},
+        {"a terminator spanning three receipts", "12E|N|D34END", "END", -1, false,
+         "line:12|line:34"},
+        {"terminator bytes that begin a false match", "aEENDb|END", "END", -1, false,
+         "line:aE|line:b"},
+        {"16384 before LF", b16384 + "\n", "", -1, false, Describe(b16384)},
+        {"16383 before CR LF", a16383 + "\r\n", "", -1, false, Describe(a16383)},
+        {"16384 before CR LF counts the CR", b16384 + "\r\n", "", -1, false, x},
+        {"16385 before LF, and it stays buffered", c16385 + "\n", "", -1, false, x + "|" + x},
+        {"16385 without any terminator", c16385, "", -1, false, x},
+        {"split: the first 16384 bytes, then the rest", c16385 + "\n", "", -1, true,
+         Describe(std::string(16384, 'c')) + "|line:c"},
+        {"split of CR LF beyond the limit: an empty line", b16384 + "\r\n", "", -1, true,
+         Describe(b16384) + "|line:"},
+        {"explicit maximum, exactly", "12345\n", "", 5, false, "line:12345"},
+        {"explicit maximum, one over", "123456\n", "", 5, false, x},
+        {"explicit maximum split", "123456\n", "", 5, true, "line:12345|line:6"},
+        {"no limit with 0", z + "\n", "", 0, false, Describe(z)},
+        {"an unterminated rest, then the peer closes", "rest", "", -1, false,
+         "line:|raised:Connection Closed Gracefully."},
+    };
+    for (const Case& c : cases) {
+        for (bool buffered : {false, true}) {
+            for (bool into : {false, true}) {
+                SCOPED_TRACE(testing::Message() << c.why << (buffered ? ", buffered" : ", waiting")
+                                                << (into ? ", ReadLnInto" : ", ReadLn"));
+                ScriptedConnection t;
+                t.Conn.SetMaxLineAction(c.split ? maSplit : maException);
+                std::string all = "first\n";
+                for (const std::string& r : Split(c.receipts)) {
+                    buffered ? void(all += r) : t.Handler->Receipt(r);
+                }
+                if (buffered) {
+                    t.Handler->Receipt(all);
+                }
+                // A terminator that is missed then ends in an empty line instead of a hang.
+                t.Handler->EndOfData();
+                if (buffered) {
+                    ASSERT_EQ(t.Conn.ReadLn(), "first");
+                }
+                std::string kept = "stale text, longer than any short line";
+                for (const std::string& expected : Split(c.outcomes)) {
+                    EXPECT_EQ(Outcome([&] {
+                                  if (!into) {
+                                      return t.Conn.ReadLn(c.terminator, -1, c.maxLength);
+                                  }
+                                  t.Conn.ReadLnInto(kept, c.terminator, -1, c.maxLength);
+                                  return kept;
+                              }),
+                              expected);
+                }
+            }
+        }
+    }
+}
+
+// A read that waits with ReadTimeout set gives up with "Read Timeout"; an explicit time-out
+// only spaces out the checks; ReadTimeout 0 waits without limit.
+TEST(ReadLn, TimeOutsAndReadAll) {
+    ScriptedConnection limited;
+    limited.Conn.SetReadTimeout(20);
+    EXPECT_EQ(Raised<EIdReadTimeout>([&] { limited.Conn.ReadLn(); }), "Read Timeout");
+    for (int32_t explicitTimeout : {10, Id::TimeoutDefault}) {
+        SCOPED_TRACE(explicitTimeout);
+        ScriptedConnection t;
+        std::thread late([&] {
+            // After a wait has timed out, or (without a limit) while the reader waits.
+            WaitUntil([&] {
+                return explicitTimeout > 0 ? t.Handler->Timeouts() > 0 : t.Handler->Waiting() > 0;
+            });
+            t.Handler->Receipt("late\r\n");
+        });
+        EXPECT_EQ(Outcome([&] { return t.Conn.ReadLn("", explicitTimeout); }), "line:late");
+        late.join();
+    }
+    // ReadAll brackets its own read work, also when it ends by raising.
+    for (bool closes : {true, false}) {
+        SCOPED_TRACE(closes ? "ReadAll to the peer's close" : "ReadAll ended by a time-out");
+        std::vector<std::string> log;
+        ScriptedConnection all;
+        all.Conn.SetReadTimeout(20);
+        all.Conn.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t) { log.push_back("begin"); };
+        all.Conn.OnWorkEnd = [&](TIdComponent*, TWorkMode) { log.push_back("end"); };
+        all.Handler->Receipt("abc");
+        if (closes) {
+            all.Handler->EndOfData();
+        }
+        EXPECT_EQ(Outcome([&] { return all.Conn.ReadAll(); }),
+                  closes ? "line:abc" : "raised:Read Timeout");
+        EXPECT_EQ(log, (std::vector<std::string>{"begin", "end"}));
+    }
+}
+
+// A long session consumes the input buffer from the front: removals below 32768 consumed
+// bytes only advance the count; reaching it exactly moves the rest to the front.
+TEST(Buffer, ManagedCompactsWhenConsumedBytesReachTheThreshold) {
+    TIdManagedBuffer buffer;
+    std::string all(40000, '\0');
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = char('a' + i % 26);
+    }
+    buffer.Write(all.data(), int32_t(all.size()));
+    buffer.Remove(32000);
+    EXPECT_EQ(buffer.Extract(767), all.substr(32000, 767));
+    EXPECT_EQ(buffer.ConsumedCount(), 32767);
+    EXPECT_EQ(buffer.Extract(1), all.substr(32767, 1));
+    EXPECT_EQ(buffer.ConsumedCount(), 0);
+    EXPECT_EQ(std::string(buffer.Memory(), size_t(buffer.Size())), all.substr(32768));
+    EXPECT_EQ(Raised<EIdNotEnoughDataInBuffer>([&] { buffer.Extract(buffer.Size() + 1); }),
+              "Not enough data in buffer.");
+}
+
+// A reply ("250-first", "250 last") ends at the end marker (its code in any case) or at a line
+// shorter than its code, skipping blank lines, and leaves the rest unread. A code not allowed
+// raises with the reply's text.
+TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineAndLeavesTheRest) {
+    const struct {
+        const char* why;
+        std::string wire;
+        int16_t code;
+        std::vector<std::string> text;
+        std::string next; // the line read after the reply
+    } cases[] = {
+        {"one line", "220 ready\r\nnext\r\n", 220, {"ready"}, "next"},
+        {"continued", "250-A\r\n250-B\r\n250 C\r\nn\r\n", 250, {"A", "B", "C"}, "n"},
+        {"blank lines are skipped", "\r\n  \r\n250-a\r\n\r\n250 b\r\nn\r\n", 250, {"a", "b"}, "n"},
+        {"a line shorter than the code", "250-a\r\n25\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a line of just the code", "250-a\r\n250\r\n250 b\r\n", 250, {"a", ""}, "250 b"},
+        {"a short first line is a whole reply", "25\r\n250 b\r\n", 25, {""}, "250 b"},
+        {"a code with letters, in another case", "ab1-x\r\nAB1 y\r\nn\r\n", 0, {"x", "y"}, "n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire);
+        t.Handler->EndOfData(); // a read past the script ends instead of waiting
+        EXPECT_EQ(t.Conn.ReadReply(), c.code);
+        EXPECT_EQ(t.Conn.LastReply()->Text(), c.text);
+        EXPECT_EQ(t.Conn.ReadLn(), c.next);
+    }
+    ScriptedConnection t;
+    t.Handler->Receipt("550-No such file\r\n550 Try again\r\n250 ok\r\n");
+    EXPECT_EQ(Raised<EIdProtocolReplyError>([&] {
+                  t.Conn.ReadReply({250, 251});
+              }),
+              "No such file\r\nTry again\r\n");
+    EXPECT_EQ(t.Conn.LastReply()->NumericCode(), 550);
+    EXPECT_EQ(t.Conn.ReadReply({250}), 250);
+}
+
+// A reply holds at most 1000 lines and 65536 bytes, a line counting its text (CR LF dropped)
+// and one byte for its ending, blank lines too. Beyond that it raises, keeps what it read in
+// LastReply and leaves the rest unread.
+TEST(ReplyRead, LimitsOfOneReply) {
+    const auto repeat = [](const std::string& AText, int ACount) {
+        std::string result;
+        while (ACount-- > 0) {
+            result += AText;
+        }
+        return result;
+    };
+    const std::string x = "250-x\r\n";
+    const std::string wide = "250-" + std::string(6548, 'y') + "\r\n"; // counts 6553
+    const struct {
+        const char* why;
+        std::string wire;
+        bool tooLong;
+        size_t kept; // lines in LastReply
+    } cases[] = {
+        {"1000 lines", repeat(x, 999) + "250 end\r\n", false, 1000},
+        {"1001 lines", repeat(x, 1000) + "250 end\r\n", true, 1000},
+        {"65536 bytes", repeat(wide, 10) + "250 e\r\n", false, 11},
+        {"65537 bytes", repeat(wide, 10) + "250 ee\r\n", true, 11},
+        {"blank lines count", x + std::string(70000, '\n') + "250 end\r\n", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedConnection t;
+        t.Handler->Receipt(c.wire + "next\r\n");
+        t.Handler->EndOfData();
+        EXPECT_EQ(Raised<EIdReplyTooLong>([&] { EXPECT_EQ(t.Conn.ReadReply(), 250); }),
+                  c.tooLong ? "Reply longer than 1000 lines or 65536 bytes." : "(nothing raised)");
+        EXPECT_EQ(t.Conn.LastReply()->Text().size(), c.kept);
+        EXPECT_EQ(t.Conn.LastReply()->NumericCode(), 250);
+        while (t.Conn.ReadLn() != "next") {
+        }
+    }
+}
 
 // Partial sends are repeated until all is sent; an empty write is no error even when not
 // connected, any other write raises, after a peer close as the close.
@@ -55,35 +295,25 @@ TEST(TCPConnectionWrite, SendsEverythingOrRaisesWhenNotConnected) {
     EXPECT_EQ(peerClosed.Handler->Sent(), "");
 }
 
-// The order of Disconnect's reports and the freeing of an owned handler are checked through
-// the client; here a handler from outside stays, and one destroyed elsewhere is forgotten.
-TEST(TCPConnectionHandler, OnlyAnOwnedHandlerIsFreedAndAGoneOneIsForgotten) {
-    ScriptedConnection t;
-    t.Conn.SetIOHandler(t.Handler); // the same one again must not free it
-    EXPECT_EQ(t.Destroyed, 0);
-    {
-        ScriptedIOHandler external;
-        external.Destroyed = &t.Destroyed;
-        t.Conn.SetIOHandler(&external);
-        EXPECT_EQ(t.Destroyed, 1) << "the owned one went";
-        t.Conn.Disconnect();
-        EXPECT_EQ(t.Conn.IOHandler(), &external);
-        EXPECT_FALSE(external.Connected()) << "closed";
-    }
-    EXPECT_EQ(t.Destroyed, 2);
-    EXPECT_EQ(t.Conn.IOHandler(), nullptr) << "the connection kept a destroyed handler";
-    EXPECT_NO_THROW(t.Conn.CheckForDisconnect(true, false));
-
-    std::atomic<int> destroyed{0};
+// Setting the same handler again keeps it; replacing an owned one frees it, and so does
+// destroying the connection, which closes without events.
+TEST(TCPConnectionHandler, AnOwnedHandlerGoesWithoutEvents) {
     int events = 0;
+    std::atomic<int> destroyed{0};
     {
-        ScriptedConnection owner;
-        owner.Handler->Destroyed = &destroyed;
-        owner.Conn.OnStatus = [&](TIdComponent*, TIdStatus, const std::string&) { ++events; };
-        owner.Conn.OnDisconnected = [&](TIdComponent*) { ++events; };
+        ScriptedConnection t;
+        t.Conn.SetIOHandler(t.Handler);
+        EXPECT_EQ(t.Destroyed, 0);
+        auto* next = new ScriptedIOHandler();
+        next->Destroyed = &destroyed;
+        t.Conn.SetIOHandler(next);
+        t.Conn.SetOwnsIOHandler(true);
+        EXPECT_EQ(t.Destroyed, 1);
+        t.Conn.OnStatus = [&](TIdComponent*, TIdStatus, const std::string&) { ++events; };
+        t.Conn.OnDisconnected = [&](TIdComponent*) { ++events; };
     }
-    EXPECT_EQ(destroyed, 1) << "destruction frees the owned handler";
-    EXPECT_EQ(events, 0) << "destruction closes without events";
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(events, 0);
 }
 
 // The reader is inside Recv with an unterminated rest buffered when the window's thread
@@ -97,7 +327,7 @@ TEST(TCPConnectionThreads, DisconnectDuringARecvWithARestBufferedRaises) {
     ASSERT_TRUE(WaitUntil([&] { return t.Handler->Waiting() == 1; }));
     t.Conn.Disconnect();
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready) << "reader still blocked";
-    EXPECT_EQ(reader.get(), "raised Disconnected.");
+    EXPECT_EQ(reader.get(), "raised:Disconnected.");
     EXPECT_EQ(t.Destroyed, 1);
 }
 
@@ -115,6 +345,6 @@ TEST(TCPConnectionThreads, APeerCloseSeenFromBothThreadsIsReportedOnce) {
     EXPECT_EQ(disconnected, 1);
     t.Handler->AfterEndGate.Release();
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(reader.get(), "raised Connection Closed Gracefully.");
+    EXPECT_EQ(reader.get(), "raised:Connection Closed Gracefully.");
     EXPECT_EQ(disconnected, 1);
 }

@@ -1,5 +1,5 @@
-// The worker thread base: its loop and hooks, stopping and ending, and its hand-offs to the
-// window's thread through Synchronize (the way the IRC reader hands its lines over).
+// The worker thread base and its hand-offs to the window's thread (the way the IRC reader
+// hands its lines over).
 #include "IdException.h"
 #include "IdMainThreadQueue.h"
 #include "IdThread.h"
@@ -19,10 +19,10 @@
 #include <vector>
 
 using TestSupport::HangLimit;
+using TestSupport::Raised;
 using TestSupport::WaitUntil;
 using TestSupport::Watchdog;
 using Events = std::vector<std::string>;
-using TestSupport::Raised;
 
 namespace {
 
@@ -44,15 +44,13 @@ struct HookLog {
     Events FEvents;
 };
 
-// Data whose destruction is logged, to see when Cleanup freed it.
 struct LoggedData : TIdThreadData {
     explicit LoggedData(std::shared_ptr<HookLog> ALog) : Log(std::move(ALog)) {}
     ~LoggedData() override { Log->Add("DataFreed"); }
     std::shared_ptr<HookLog> Log;
 };
 
-// A TIdThread that logs its hooks. ABody runs once per Run; without one Run only sleeps a
-// moment.
+// Logs its hooks; ABody is each Run (none: a short sleep).
 class ProbeThread : public TIdThread {
 public:
     using TBody = std::function<void(ProbeThread&)>;
@@ -61,7 +59,7 @@ public:
         SetFreeOnTerminate(AFreeOnTerminate);
     }
     ~ProbeThread() override { Log->Add("Destroyed"); }
-    TBody BeforeRunBody; // runs inside BeforeRun, e.g. to throw there
+    TBody BeforeRunBody;
     const std::shared_ptr<HookLog> Log;
 
 protected:
@@ -75,7 +73,6 @@ protected:
     void DoException(const std::exception& AException) override {
         Log->Add("DoException"), TIdThread::DoException(AException);
     }
-    void DoStopped() override { Log->Add("DoStopped"), TIdThread::DoStopped(); }
     void Run() override {
         Log->Add("Run");
         FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -134,8 +131,8 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
     }
 }
 
-// Destroying a thread that was never started must not hang, and frees its Data. Free ends the
-// thread before any destructor runs, so the derived hooks still fire.
+// A thread never started ends without hanging and frees its Data. Free ends the thread before
+// any destructor runs, so the derived hooks still fire.
 TEST(ThreadEnd, DestroyingAnUnstartedThreadEndsIt) {
     for (const bool free : {false, true}) {
         SCOPED_TRACE(free ? "Free" : "delete");
@@ -162,15 +159,10 @@ protected:
     bool PendingReaches(size_t ACount) {
         return WaitUntil([&] { return Queue.PendingCount() == ACount; });
     }
-    // A worker's one synchronized call, and what came back: "returned" or the exception's text.
+    // A worker's one synchronized call; its outcome is "returned" or the exception's text.
     std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
         return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
-            try {
-                Queue.Synchronize(ACall, AOwner);
-                return "returned";
-            } catch (const std::exception& e) {
-                return e.what();
-            }
+            return Raised<std::exception>([&] { Queue.Synchronize(ACall, AOwner); });
         });
     }
     static std::string Outcome(std::future<std::string>& AFuture) {
@@ -183,66 +175,33 @@ using Synchronize = MainThreadQueue;
 
 } // namespace
 
-// Run hands over through Synchronize, and an exception thrown on the window's thread ends
-// the worker with that exception recorded. WaitFor on the window's thread runs the hand-offs.
-TEST_F(Synchronize, RunsOnTheWindowsThreadAndItsExceptionEndsTheWorker) {
-    std::vector<std::thread::id> ranOn; // written on this thread only
-    TIdThreadPtr<ProbeThread> thread(
-        new ProbeThread(std::make_shared<HookLog>(), [&](ProbeThread& self) {
-            self.Synchronize([&] {
-                ranOn.push_back(std::this_thread::get_id());
-                if (ranOn.size() == 3) {
-                    throw EIdReadLnMaxLineLengthExceeded();
-                }
-            });
-        }));
-    thread->Start();
-    ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-    EXPECT_EQ(ranOn, std::vector<std::thread::id>(3, std::this_thread::get_id()));
-    EXPECT_EQ(thread->TerminatingException(), "Max line length exceeded.");
-}
-
-// Destroying a component while its reader is blocked in a hand-off: the window's thread ends
-// the reader without ever waiting on it blindly.
-TEST_F(Synchronize, TerminateAndWaitForServesAWorkerBlockedInSynchronize) {
-    int handled = 0;
-    TIdThreadPtr<ProbeThread> thread(
-        new ProbeThread(std::make_shared<HookLog>(),
-                        [&](ProbeThread& self) { self.Synchronize([&] { ++handled; }); }));
-    thread->Start();
-    ASSERT_TRUE(PendingReaches(1));
-    {
-        Watchdog watchdog("TerminateAndWaitFor");
-        thread->TerminateAndWaitFor();
+// WaitFor on the window's thread runs the worker's hand-offs there, and an exception thrown
+// in one ends the worker with it recorded. TerminateAndWaitFor serves a worker blocked in one.
+TEST_F(Synchronize, HandOffsRunOnTheWindowsThreadWhileItWaits) {
+    for (const bool terminate : {false, true}) {
+        SCOPED_TRACE(terminate ? "TerminateAndWaitFor" : "WaitFor");
+        std::vector<std::thread::id> ranOn; // written on this thread only
+        TIdThreadPtr<ProbeThread> thread(
+            new ProbeThread(std::make_shared<HookLog>(), [&](ProbeThread& self) {
+                self.Synchronize([&] {
+                    ranOn.push_back(std::this_thread::get_id());
+                    if (ranOn.size() == 3) {
+                        throw EIdReadLnMaxLineLengthExceeded();
+                    }
+                });
+            }));
+        thread->Start();
+        if (terminate) {
+            ASSERT_TRUE(PendingReaches(1));
+            Watchdog watchdog("TerminateAndWaitFor");
+            thread->TerminateAndWaitFor();
+        } else {
+            ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
+        }
+        EXPECT_EQ(ranOn,
+                  std::vector<std::thread::id>(terminate ? 1 : 3, std::this_thread::get_id()));
+        EXPECT_EQ(thread->TerminatingException(), terminate ? "" : "Max line length exceeded.");
     }
-    EXPECT_EQ(handled, 1);
-    EXPECT_EQ(thread->TerminatingExceptionClass(), nullptr);
-}
-
-// The component destroyed from a nested event loop inside the very hand-off its reader is
-// blocked in: discarding releases the reader, which ends and deletes itself, while the
-// hand-off runs on to its end without writing into the gone reader.
-TEST_F(Synchronize, ReaderBlockedInTheRunningHandOffCanBeEndedFromANestedLoop) {
-    auto log = std::make_shared<HookLog>();
-    bool released = false;
-    std::shared_ptr<const std::atomic<bool>> ended;
-    auto* reader = new ProbeThread(
-        log,
-        [&](ProbeThread& self) {
-            self.Synchronize([&] {
-                self.Terminate(); // what the component's disconnect does
-                released = Queue.DiscardPendingUntil([&] { return ended->load(); }, &self,
-                                                     HangLimit.count());
-                throw EIdClosedSocket(); // nobody waits for it any more: dropped
-            });
-        },
-        true);
-    ended = reader->EndFlag();
-    reader->Start();
-    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
-    EXPECT_TRUE(released);
-    EXPECT_EQ(log->Count("Destroyed"), 1);
-    EXPECT_EQ(log->Count("DoException"), 1); // the discarded hand-off ended it
 }
 
 // What lets the component use its reader reference safely: a free-on-terminate reader whose
@@ -266,48 +225,41 @@ TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification
     EXPECT_EQ(log->Count("Destroyed"), 1);
 }
 
-// A modal loop inside a call drains again: it runs the later calls, never the current one.
-TEST_F(MainThreadQueue, NestedDrainRunsLaterCallsButNeverTheCurrentOneAgain) {
-    std::vector<std::string> trace;
-    size_t nestedRan = 99;
-    size_t innermostRan = 99;
-    auto outer = Post([&] {
-        trace.push_back("outer begins");
-        nestedRan = Queue.ProcessPending();
-        trace.push_back("outer ends");
-    });
+// The wake-up hook is called from the worker for each post until cleared. A modal loop inside
+// a call drains again: it runs the later calls, never the current one. Discarding fails only
+// the owner's calls; the others run in posting order. Off the window's thread, or without
+// one, calls fail instead of hanging.
+TEST_F(MainThreadQueue, WakeUpNestedDrainDiscardAndNoWindowsThread) {
+    std::atomic<int> wakeUps{0};
+    Queue.SetWakeUp([&] { wakeUps += Queue.IsMainThread() ? 100 : 1; });
+    auto first = Post([] {});
     ASSERT_TRUE(PendingReaches(1));
-    auto later = Post([&] {
-        trace.push_back("later");
-        innermostRan = Queue.ProcessPending(); // nothing left: the outer call is not re-run
-    });
-    ASSERT_TRUE(PendingReaches(2));
-    EXPECT_EQ(Queue.ProcessPending(), 1u);
-    EXPECT_EQ(nestedRan, 1u);
-    EXPECT_EQ(innermostRan, 0u);
-    EXPECT_EQ(trace, (std::vector<std::string>{"outer begins", "later", "outer ends"}));
-}
-
-// Discarding fails the owner's calls without running them; the others run in posting order.
-TEST_F(MainThreadQueue, DiscardFailsOnlyTheOwnersCallsAndTheRestRunInOrder) {
-    int a = 0, b = 0;
-    const void* owners[] = {&a, &b, &a, &b, &b};
-    std::vector<int> ran;
+    Queue.ProcessPending();
+    EXPECT_EQ(Outcome(first), "(nothing raised)");
+    Queue.SetWakeUp({});
+    Events trace;
     std::vector<std::future<std::string>> posted;
+    int a = 0, b = 0;
+    const void* owners[] = {nullptr, &a, &b, &a, &b};
     for (size_t i = 0; i < std::size(owners); ++i) {
-        posted.push_back(Post([&ran, i] { ran.push_back(int(i)); }, owners[i]));
+        posted.push_back(Post(
+            [&, i] {
+                trace.push_back(std::to_string(i) + " begins");
+                if (i == 0) {
+                    trace.push_back("nested ran " + std::to_string(Queue.ProcessPending()));
+                }
+            },
+            owners[i]));
         ASSERT_TRUE(PendingReaches(i + 1));
     }
     EXPECT_EQ(Queue.DiscardPending(&a), 2u);
-    EXPECT_EQ(Queue.ProcessPending(), 3u);
-    EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(Queue.ProcessPending(), 1u);
+    EXPECT_EQ(trace, (Events{"0 begins", "2 begins", "4 begins", "nested ran 2"}));
     for (size_t i = 0; i < posted.size(); ++i) {
         EXPECT_EQ(Outcome(posted[i]),
-                  owners[i] == &a ? "Synchronized call discarded." : "returned");
+                  owners[i] == &a ? "Synchronized call discarded." : "(nothing raised)");
     }
-}
-
-TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging) {
+    EXPECT_EQ(wakeUps.load(), 1);
     std::string error;
     std::thread([&] { error = Raised<EIdNotMainThread>([&] { Queue.ProcessPending(); }); }).join();
     EXPECT_EQ(error, "Synchronized calls can only be run on the main thread.");
@@ -318,21 +270,4 @@ TEST_F(MainThreadQueue, OffTheWindowsThreadOrWithoutOneCallsFailInsteadOfHanging
     auto late = Post([] {});
     EXPECT_EQ(Outcome(late), "No main thread to run a synchronized call.");
     EXPECT_FALSE(Queue.IsMainThread());
-}
-
-TEST_F(MainThreadQueue, WakeUpHookFiresFromTheWorkerForEachPostUntilCleared) {
-    std::atomic<int> wakeUps{0};
-    std::atomic<bool> offMain{false};
-    Queue.SetWakeUp([&] {
-        ++wakeUps;
-        offMain = !Queue.IsMainThread();
-    });
-    for (int round = 0; round < 2; ++round) {
-        auto worker = Post([] {});
-        ASSERT_TRUE(PendingReaches(1));
-        Queue.ProcessPending();
-        Queue.SetWakeUp({});
-    }
-    EXPECT_EQ(wakeUps.load(), 1);
-    EXPECT_TRUE(offMain.load());
 }

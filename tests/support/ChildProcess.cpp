@@ -17,8 +17,7 @@
 ChildProcess::ChildProcess(std::vector<std::string> AArgv, const std::filesystem::path& ALogFile,
                            bool ADropRoot)
     : FLogFile(ALogFile) {
-    // Everything the child needs is prepared here: between fork and exec only
-    // async-signal-safe calls are allowed in a threaded program.
+    // Between fork and exec a threaded program may make only async-signal-safe calls.
     std::vector<char*> argv;
     for (std::string& argument : AArgv) {
         argv.push_back(argument.data());

@@ -1,23 +1,19 @@
 // A scripted TCP server on 127.0.0.1 for transport and protocol tests. It listens on a port
-// the system picks, accepts every connection and records what each client sends. The script
-// (Send in chosen pieces with a pause between them, WaitFor a text from the client, Close,
-// Reset, NextConnection) runs in order on the server's own thread, so the test's thread is
-// free to block in the client under test; actions may be queued while the script runs.
+// the system picks, serves the first connection and records what that client sends (later
+// connections are only accepted and held open). The
+// script runs in order on the server's own thread, so the test's thread is free to block in
+// the client under test; actions wait for the connection and may be queued while it runs.
 //
 //     server.WaitFor("NICK bob\r\n").Send(":srv 001 bob :hi\r\n", 1, 2ms).Close();
-//
-// Actions target the current connection (the first accepted, until NextConnection) and wait
-// until it has been accepted.
 #pragma once
 
 #include "RawSocket.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,55 +24,56 @@ public:
     using Millis = std::chrono::milliseconds;
 
     LoopbackServer();
-    ~LoopbackServer(); // stops the script and closes every socket (without a reset)
+    ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int Port() const { return FPort; }
     static const char* Host() { return "127.0.0.1"; }
 
-    // Writes the bytes in pieces of `chunk` bytes (0: one piece), each sent at once
-    // (TCP_NODELAY) and followed by the pause.
+    // In pieces of `chunk` bytes (0: one piece), each leaving at once (TCP_NODELAY), with the
+    // pause between them.
     LoopbackServer& Send(std::string bytes, size_t chunk = 0, Millis pause = Millis(0));
-    // Waits until the client has sent `text` after the previous match on this connection;
-    // a time-out records a failure and drops the rest of the script.
+    // Until the client has sent `text` after the previous match; a time-out drops the rest
+    // of the script.
     LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000));
     LoopbackServer& Close(); // half-close: the client reads end of data
-    LoopbackServer& Reset(); // SO_LINGER 0: the client sees a reset
-    LoopbackServer& NextConnection();
 
     // Each wait gives up (false) after the time-out.
     bool WaitScriptDone(Millis timeout = Millis(5000));
-    bool WaitForReceived(const std::string& text, Millis timeout = Millis(5000), size_t index = 0);
-    bool WaitForClientClose(Millis timeout = Millis(5000), size_t index = 0);
-
-    std::string Received(size_t index = 0) const;
-    size_t ConnectionCount() const;
-    std::vector<std::string> Failures() const; // a WaitFor that timed out, a failed send
+    bool WaitForReceived(const std::string& text, Millis timeout = Millis(5000));
+    bool WaitForClientClose(Millis timeout = Millis(5000));
+    std::string Received() const;
 
 private:
-    struct Action;
-    struct Connection;
+    enum TKind { kSend, kWaitFor, kClose };
+    struct Action {
+        TKind Kind;
+        std::string Bytes = {};
+        size_t Chunk = 0;
+        Millis Time{0};
+    };
 
-    LoopbackServer& Queue(Action action);
-    bool WaitUntil(Millis timeout, const std::function<bool()>& done);
-    void Run();
-    void AcceptPending();
-    void ReadFrom(Connection& connection);
-    int Advance(); // runs the head actions as far as they go; returns the poll time-out
+    LoopbackServer& Queue(Action AAction);
+    bool WaitUntil(Millis ATimeout, const std::function<bool()>& ADone);
     void Wake();
+    void Run();
+    bool Perform(const Action& AAction);
+    void Pump(int AMSec, bool AWrite = false);
 
     RawSocket FListener;
-    int FWakeRead = -1;
-    int FWakeWrite = -1;
+    RawSocket FClient;
+    std::vector<RawSocket> FLater;
+    int FWake[2] = {-1, -1};
     int FPort = 0;
+    bool FAccepted = false;  // only the server's thread touches the fields up to here
+    size_t FMatchedUpTo = 0; // where the next WaitFor searches from
 
     mutable std::mutex FLock;
     std::condition_variable FChanged;
-    std::deque<Action> FScript;
-    std::vector<std::unique_ptr<Connection>> FConnections;
-    std::vector<std::string> FFailures;
-    size_t FCurrent = 0;
-    bool FStop = false;
+    std::deque<Action> FScript; // the head stays until it is done
+    std::string FReceived;
+    bool FClientClosed = false;
+    std::atomic<bool> FStop{false};
     std::thread FThread;
 };

@@ -1,10 +1,7 @@
-// A socket stack for tests: the platform stack, plus a count of name lookups, made-up host
-// names that resolve without a lookup, a made-up answer for this machine's own name, a
-// peer-address question that fails on demand, and gates that hold a thread inside Recv or
-// Select so a test can act while the call is known to be in flight.
-//
-// ProbeStackScope installs it as the stack class; the next component created (there must be
-// none alive) creates it, and ProbeStack::Active() finds it.
+// The platform stack with counted name lookups, made-up host names, a made-up answer for this
+// machine's own name, a peer-address question that fails on demand (as after a reset) and
+// gates that hold a thread inside Recv or Select. ProbeStackScope makes it the stack class:
+// the next component (none may be alive) creates it.
 #pragma once
 
 #include "IdComponent.h"
@@ -42,7 +39,7 @@ public:
                  int32_t AFlags) override {
         const bool held = RecvGate.Enter();
         const int32_t result = TIdStackPosix::Recv(ASocket, ABuffer, ALength, AFlags);
-        RecvGate.Leave(held); // the stack keeps a failure's code per thread: still there after
+        RecvGate.Leave(held); // a failure's code is kept per thread: still there after
         return result;
     }
     int32_t Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
@@ -60,15 +57,11 @@ public:
         TIdStackPosix::PeerName(ASocket, VFamily, VIP, VPort);
     }
 
-    // Name -> dotted address answered by HostByName (counted as a lookup all the same).
-    // Set before the connecting thread uses the stack.
-    std::map<std::string, std::string> FakeHosts;
+    std::map<std::string, std::string> FakeHosts; // set before the stack is used
     std::atomic<int> Lookups{0};
     // What the lookup of this machine's own name finds instead of asking the resolver: these
-    // addresses, or for an empty list "Host not found.", as where neither /etc/hosts nor a
-    // name server knows the name. Unset: the platform's answer. Set before use, like FakeHosts.
+    // addresses, or for an empty list "Host not found.". Unset: the platform's answer.
     std::optional<TIdStrings> OwnNameAddresses;
-    // PeerName raises 10057, as for a peer that reset the connection at once.
     std::atomic<bool> PeerGone{false};
     CallGate RecvGate;
     CallGate SelectGate;

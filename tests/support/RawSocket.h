@@ -1,5 +1,4 @@
-// Plain BSD sockets on 127.0.0.1 for tests that need a peer or an occupied port the code
-// under test does not provide itself. Each socket is closed with its owner.
+// Plain BSD sockets on 127.0.0.1, for a peer or an occupied port; closed with their owner.
 #pragma once
 
 #include <arpa/inet.h>
@@ -31,7 +30,7 @@ public:
             ::close(std::exchange(FFd, -1));
         }
     }
-    uint16_t LocalPort() const { // 0 when the socket has none
+    uint16_t LocalPort() const {
         sockaddr_in address{};
         socklen_t length = sizeof(address);
         const bool named = ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
@@ -46,7 +45,6 @@ public:
         });
     }
     static RawSocket Listener() { return Bound(0, true); }
-    // Invalid when the connect fails.
     static RawSocket Connected(uint16_t APort) {
         return Made(APort, [](int AFd, const sockaddr* AAddress) {
             return ::connect(AFd, AAddress, sizeof(sockaddr_in)) == 0;
@@ -60,7 +58,6 @@ public:
     }
 
 private:
-    // A TCP socket; ACall (bind or connect) to 127.0.0.1:APort failing closes it.
     template <typename F> static RawSocket Made(uint16_t APort, F ACall) {
         RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};

@@ -1,10 +1,6 @@
-// An in-memory I/O handler for connection tests that need exact receipt boundaries.
-//
-// Each queued receipt is what one Recv returns (split further only if the reader asks for
-// fewer bytes); EndOfData makes the next Recv return 0 as a peer close does. Readable waits
-// until a receipt, the end of data or a Close arrives, so a reader thread can block in it
-// like on a socket. Close wakes such a waiter; Recv and Send on a closed handler raise
-// EIdClosedSocket ("Disconnected.") as the socket handler does.
+// An in-memory I/O handler for connection tests that need exact receipt boundaries: each
+// receipt is what one Recv returns, and after them EndOfData makes Recv return 0 as a peer
+// close does. Readable blocks like a socket's until a receipt, the end of data or a Close.
 #pragma once
 
 #include "IdException.h"
@@ -16,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -26,7 +21,6 @@
 
 class ScriptedIOHandler : public TIdIOHandler {
 public:
-    ScriptedIOHandler() = default; // connected; ConnectClient connects it again after a Close
     ~ScriptedIOHandler() override {
         Close();
         if (Destroyed != nullptr) {
@@ -40,15 +34,12 @@ public:
     void EndOfData() {
         Change([&] { FEndOfData = true; });
     }
-    // Set before a reader starts: the largest count one Send accepts (0: all), for partial
-    // sends; and whether the wait happens inside Recv instead of Readable, as with a reader
-    // already in recv (a Close then makes that Recv return 0, as a shut-down socket does).
-    int32_t SendLimit = 0;
-    bool WaitInRecv = false;
-    // Holds the first Connected() made, after its answer is taken, by the thread that read
+    int32_t SendLimit = 0;   // the most one Send takes (0: all)
+    bool WaitInRecv = false; // as a reader already in recv: a Close makes that Recv return 0
+    // Holds the first Connected() asked, after its answer is taken, by the thread that read
     // the end of data: where a reader that saw the peer's close decides to report it.
     CallGate AfterEndGate;
-    std::atomic<int>* Destroyed = nullptr; // counted up when the handler goes, if set
+    std::atomic<int>* Destroyed = nullptr; // counted up when the handler goes
 
     // What was sent, the threads waiting in Readable or Recv now, and the waits timed out.
     std::string Sent() const { return Locked(FSent); }
@@ -98,7 +89,7 @@ public:
         }
         if (FReceipts.empty()) {
             FEndReader = std::this_thread::get_id();
-            return 0; // end of data (Readable only lets a reader through with one of the two)
+            return 0;
         }
         std::string& front = FReceipts.front();
         const int32_t count = std::min<int32_t>(ALen, int32_t(front.size()));
@@ -142,7 +133,6 @@ private:
     std::thread::id FEndReader;
 };
 
-// The connected pair of the connection tests: a connection owning a fresh scripted handler.
 struct ScriptedConnection {
     std::atomic<int> Destroyed{0}; // first: the handler goes with the connection
     TIdTCPConnection Conn;

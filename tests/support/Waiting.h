@@ -1,5 +1,4 @@
-// Bounded waits for tests: a hang becomes a failure instead of a stuck test run. The bounds
-// are generous on purpose; no test asserts on speed.
+// Bounded waits: a hang becomes a failure instead of a stuck test run.
 #pragma once
 
 #include <algorithm>
@@ -16,8 +15,7 @@ namespace TestSupport {
 
 inline constexpr std::chrono::milliseconds HangLimit{10000};
 
-// Polls APredicate until it holds or ALimit passes; returns its last value. The predicate is
-// never asked again once it held: some consume what they matched.
+// The predicate is never asked again once it held: some consume what they matched.
 inline bool WaitUntil(const std::function<bool()>& APredicate,
                       std::chrono::milliseconds ALimit = HangLimit) {
     const auto deadline = std::chrono::steady_clock::now() + ALimit;
@@ -30,8 +28,7 @@ inline bool WaitUntil(const std::function<bool()>& APredicate,
     return true;
 }
 
-// The text of an exception of type E that AAction raised, or "(nothing raised)". Another type
-// escapes, and the test fails on it.
+// The text of the E that AAction raised, or "(nothing raised)"; another type escapes.
 template <typename E, typename F> std::string Raised(F&& AAction) {
     try {
         AAction();
@@ -41,8 +38,8 @@ template <typename E, typename F> std::string Raised(F&& AAction) {
     return "(nothing raised)";
 }
 
-// Aborts the test program with AWhat if still alive after twice HangLimit: for calls that
-// cannot take a time-out themselves (a destructor that would hang).
+// Aborts the test program if still alive after twice HangLimit: for calls that cannot take a
+// time-out themselves (a destructor that would hang).
 class Watchdog {
 public:
     explicit Watchdog(std::string AWhat)
@@ -71,9 +68,8 @@ private:
 } // namespace TestSupport
 
 // Holds one call of a test double at a point of a race, so a test can act while the call is
-// known to be there. The double calls Enter (true: this call is the held one) where the call
-// starts and Leave after its work; Leave reports the return and keeps the thread until
-// Release. Disarmed after one call. Every wait gives up (false) after HangLimit.
+// known to be there: the double calls Enter (true: the held call) where the call starts and
+// Leave after its work, which keeps the thread until Release. Waits give up after HangLimit.
 class CallGate {
 public:
     void Arm() { Set(Armed, true); }
