@@ -93,12 +93,10 @@ struct Settings {
 
 } // namespace
 
-// Each version and method through the real proxies to a loopback server and back, one proxy
-// start per configuration. Each way a scripted proxy can refuse, lie or fail gives its own error
-// and a closed socket, never a hang: it closes after its last answer, or goes silent when that
-// is empty. A reply is read to its last byte and no further: the server's hello follows intact.
-// Settings a request cannot carry are refused before the proxy is dialled (nothing listens
-// where it would be).
+// Each version and method through real proxies to a server and back. Each way a scripted proxy
+// can refuse, lie or fail gives its own error and a closed socket, never a hang (it closes after
+// its last answer, or goes silent if that is empty). A reply is read to its last byte and no
+// further. Settings a request cannot carry are refused before dialling (nothing listens there).
 TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
     const std::string port = Bytes({0x1A, 0x0B}), hello = "hello\r\n", long256(256, 'x');
     const std::string v4request = Bytes({4, 1}) + port + Bytes({127, 0, 0, 1, 0});
@@ -177,12 +175,11 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
         } else if (!c.script.empty() && !c.script.back().second.empty()) {
             server.Close();
         }
+        TIdIOHandlerSocket handler;
         TIdTCPClient client;
         client.SetReadTimeout(scripted ? 300 : int32_t(TestSupport::HangLimit.count()));
-        auto* handler = new TIdIOHandlerSocket();
-        client.SetIOHandler(handler);
-        client.SetOwnsIOHandler(true);
-        TIdSocksInfo* socks = handler->SocksInfo();
+        client.SetIOHandler(&handler);
+        TIdSocksInfo* socks = handler.SocksInfo();
         socks->SetVersion(c.settings.Version);
         socks->SetAuthentication(c.settings.Authentication);
         socks->SetUsername(c.settings.Username);

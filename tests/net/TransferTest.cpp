@@ -13,16 +13,6 @@
 
 using TestSupport::Raised;
 
-namespace {
-
-void ConnectTo(TIdTCPClient& AClient, const LoopbackServer& AServer) {
-    AClient.SetHost(LoopbackServer::Host());
-    AClient.SetPort(AServer.Port());
-    AClient.Connect();
-}
-
-} // namespace
-
 // Commands read a whole continued reply; an allowed code returns, another raises with the code
 // and text (in the caller's class, too) and leaves the connection at the next reply. Megabytes
 // arrive byte for byte, from where each case says, with their count first when asked; a stream
@@ -33,7 +23,9 @@ TEST(ConnectionTransfer, CommandsStreamsAndFiles) {
     server.WaitFor("STOR x\r\n").Send("550-No room\r\n550 Try later\r\n");
     server.WaitFor("NOOP\r\n").Send("250 ok\r\n");
     TIdTCPClient client;
-    ConnectTo(client, server);
+    client.SetHost(LoopbackServer::Host());
+    client.SetPort(server.Port());
+    client.Connect();
     EXPECT_EQ(client.SendCommand("HELP", {200, 214}), 214);
     EXPECT_EQ(client.LastReply()->Text(), (std::vector<std::string>{"First", "Second", "end"}));
     try {
@@ -82,7 +74,9 @@ TEST(ConnectionTransfer, CommandsStreamsAndFiles) {
         LoopbackServer receiver;
         TIdTCPClient sender;
         sender.SetSendBufferSize(100000); // blocks that do not divide the data evenly
-        ConnectTo(sender, receiver);
+        sender.SetHost(LoopbackServer::Host());
+        sender.SetPort(receiver.Port());
+        sender.Connect();
         EXPECT_EQ(Raised<EIdException>([&] { c.send(sender); }), c.error);
         sender.Disconnect();
         EXPECT_TRUE(receiver.WaitForClientClose(TestSupport::HangLimit));
