@@ -125,7 +125,7 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
         TPeer peer = kScripted;
     } cases[] = {
         // clang-format off
-        {"4A sends a name", {svSocks4A, noAuth, "bob", "", "irc.t"}, {{v4a, granted + hello}}, ok},
+        {"4A: host by name", {svSocks4A, noAuth, "bob", "", "irc.t"}, {{v4a, granted + hello}}, ok},
         {"SOCKS 4 refusal", v4, {{v4request, Bytes({0, 92, 0, 0, 0, 0, 0, 0})}},
          "Request rejected because SOCKS server cannot connect."},
         {"SOCKS 4 reply cut short", v4, {{v4request, granted.substr(0, 5)}}, silent},
