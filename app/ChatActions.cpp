@@ -53,6 +53,23 @@ int32_t StrToInt(const std::string& AText) {
     return int32_t(value);
 }
 
+// An error's text as a clause of the one-line status: a socket error's code and message are
+// on two lines, and the status puts its own full stop.
+std::string Clause(std::string_view AText) {
+    std::string line;
+    for (char c : AText) {
+        if (c == '\n' && !line.empty() && line.back() == '\r') {
+            line.back() = ' ';
+        } else {
+            line += c == '\r' || c == '\n' ? ' ' : c;
+        }
+    }
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
+        line.pop_back();
+    }
+    return line;
+}
+
 } // namespace
 
 std::string ChannelProblem(const std::string& AText) {
@@ -266,12 +283,7 @@ std::string TForm1::EndReason() const {
     if (why.empty()) {
         why = IRCbot->ReadThreadEndedWith();
     }
-    // Socket errors carry their code and text on two lines.
-    std::replace(why.begin(), why.end(), '\r', ' ');
-    std::replace(why.begin(), why.end(), '\n', ' ');
-    while (!why.empty() && (why.back() == '.' || why.back() == ' ')) {
-        why.pop_back();
-    }
+    why = Clause(why);
     return why.empty() ? "the connection ended" : why;
 }
 
@@ -292,10 +304,7 @@ void TForm1::Reconnect() {
         // The nick the player typed (the component keeps it), with its fallbacks.
         IRCbot->Connect();
     } catch (const std::exception& e) {
-        std::string why = e.what();
-        std::replace(why.begin(), why.end(), '\r', ' ');
-        std::replace(why.begin(), why.end(), '\n', ' ');
-        ScheduleReconnect("Reconnect " + attempt + " failed: " + why);
+        ScheduleReconnect("Reconnect " + attempt + " failed: " + Clause(e.what()) + ".");
         return;
     }
     if (FJoinAsked) {

@@ -107,15 +107,19 @@ void TIdIRC::CheckAlive() {
         return;
     }
     const Clock::time_point now = FClock();
-    if (!FPingOut) {
-        if (now - FLastReceived >= Millis(FPingIdleTime)) {
-            FPingOut = true;
-            FLastReceived = now;
+    if (!FPingOut && now - FLastReceived >= Millis(FPingIdleTime)) {
+        FPingOut = true;
+        FLastReceived = now; // the wait for an answer starts
+        try {
             SendUrgent("PING :" + (FServerName.empty() ? Host() : FServerName));
+        } catch (const EIdException& e) {
+            // The link is gone already: lost now rather than after the wait.
+            FLostReason = e.what();
+            Disconnect(true);
         }
         return;
     }
-    if (now - FLastReceived >= Millis(FPingWaitTime)) {
+    if (FPingOut && now - FLastReceived >= Millis(FPingWaitTime)) {
         const int32_t seconds = (FPingIdleTime + FPingWaitTime + 999) / 1000;
         FLostReason = "nothing from the server for " + std::to_string(seconds) +
                       " s, not even an answer to a PING";
