@@ -4,6 +4,7 @@
 // Text typed into the window goes to the wire and to the game's file as UTF-8.
 #include "AutoSize.h"
 #include "ErrorDisplay.h"
+#include "SortedListBox.h"
 #include "Unit1.h"
 
 #include <IdException.h>
@@ -57,12 +58,12 @@ int32_t StrToInt(const std::string& AText) {
 // on two lines, and the status puts its own full stop.
 std::string Clause(std::string_view AText) {
     std::string line;
-    for (char c : AText) {
-        if (c == '\n' && !line.empty() && line.back() == '\r') {
-            line.back() = ' ';
-        } else {
-            line += c == '\r' || c == '\n' ? ' ' : c;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        const char c = AText[i];
+        if (c == '\n' && i > 0 && AText[i - 1] == '\r') {
+            continue; // CR LF is one break
         }
+        line += c == '\r' || c == '\n' ? ' ' : c;
     }
     while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
         line.pop_back();
@@ -270,6 +271,7 @@ void TForm1::CheckConnection() {
                                             : "Connection lost: " + EndReason() + ".");
         return;
     }
+    ListBox2->clear(); // a WHO meanwhile must not list who was there; the rejoin refills it
     std::string why = "Connection lost: " + EndReason() + ".";
     const size_t unsent = IRCbot->UnsentCount() + IRCbot->SendQueueCount();
     if (unsent > 0) {
