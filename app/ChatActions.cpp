@@ -4,8 +4,10 @@
 // Text typed into the window goes to the wire and to the game's file as UTF-8.
 #include "AutoSize.h"
 #include "ErrorDisplay.h"
+#include "SortedListBox.h"
 #include "Unit1.h"
 
+#include <IdException.h>
 #include <IdIRC.h>
 #include <IdIRCCaseFold.h>
 #include <IdMainThreadQueue.h>
@@ -14,7 +16,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -48,6 +52,23 @@ int32_t StrToInt(const std::string& AText) {
         throw invalid();
     }
     return int32_t(value);
+}
+
+// An error's text as a clause of the one-line status: a socket error's code and message are
+// on two lines, and the status puts its own full stop.
+std::string Clause(std::string_view AText) {
+    std::string line;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        const char c = AText[i];
+        if (c == '\n' && i > 0 && AText[i - 1] == '\r') {
+            continue; // CR LF is one break
+        }
+        line += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
+        line.pop_back();
+    }
+    return line;
 }
 
 } // namespace
@@ -142,6 +163,7 @@ void TForm1::Button_joinClick() {
         ed_channel->setFocus();
         throw std::runtime_error(problem);
     }
+    FJoinAsked = true;
     ed_channel->hide();
     Button_join->hide();
     RichEdit1->show();
@@ -165,7 +187,12 @@ void TForm1::SendJoin() {
 }
 
 void TForm1::IRCbotStateChange(TIdComponent* Sender) {
-    if (static_cast<TIdIRC*>(Sender)->State() == csLoggedIn && FChatState == chJoinHeld) {
+    if (static_cast<TIdIRC*>(Sender)->State() != csLoggedIn) {
+        return;
+    }
+    FLoggedIn = true;
+    FReconnectAttempt = 0; // logged in again: the next loss waits the shortest time again
+    if (FChatState == chJoinHeld) {
         SendJoin();
     }
 }
@@ -224,13 +251,80 @@ void TForm1::Edit1KeyUp(int AKey) {
 }
 
 void TForm1::CheckConnection() {
-    if (FChatState == chNotConnected || FChatState == chConnectionEnded) {
+    if (FChatState == chNotConnected || FChatState == chConnectionEnded ||
+        FChatState == chReconnectWait) {
         return;
     }
     if (IRCbot->Connected() && !IRCbot->ReadThreadEnded()) {
         return;
     }
-    SetChatState(chConnectionEnded, "Disconnected from IRC server.");
+    if (!IRCbot->ReadThreadEnded()) {
+        // The reader still hands over what arrived before the close, and those lines come
+        // first: a JOIN among them must not land after the loss is shown. It ends soon.
+        QTimer::singleShot(20, this, [this] { CheckConnection(); });
+        return;
+    }
+    if (!FLoggedIn) {
+        // Never logged in: a wrong server or port, which trying again will not mend.
+        SetChatState(chConnectionEnded, IRCbot->LostReason().empty()
+                                            ? "Disconnected from IRC server."
+                                            : "Connection lost: " + EndReason() + ".");
+        return;
+    }
+    ListBox2->clear(); // a WHO meanwhile must not list who was there; the rejoin refills it
+    std::string why = "Connection lost: " + EndReason() + ".";
+    const size_t unsent = IRCbot->UnsentCount() + IRCbot->SendQueueCount();
+    if (unsent > 0) {
+        why += " " + std::to_string(unsent) + " waiting line(s) were not sent.";
+    }
+    ScheduleReconnect(why);
+}
+
+std::string TForm1::EndReason() const {
+    std::string why = IRCbot->LostReason();
+    if (why.empty()) {
+        why = IRCbot->ReadThreadEndedWith();
+    }
+    why = Clause(why);
+    return why.empty() ? "the connection ended" : why;
+}
+
+void TForm1::ScheduleReconnect(const std::string& AWhy) {
+    ++FReconnectAttempt;
+    const size_t step = std::min<size_t>(
+        size_t(FReconnectAttempt) - 1, FReconnectDelays.empty() ? 0 : FReconnectDelays.size() - 1);
+    const int32_t wait = FReconnectDelays.empty() ? 0 : FReconnectDelays[step];
+    SetChatState(chReconnectWait, AWhy + " Reconnecting in " + std::to_string((wait + 999) / 1000) +
+                                      " s (attempt " + std::to_string(FReconnectAttempt) + ")...");
+    ReconnectTimer->start(wait);
+}
+
+void TForm1::Reconnect() {
+    const std::string attempt = "attempt " + std::to_string(FReconnectAttempt);
+    SetCaption(Label1, QString::fromStdString("Reconnecting (" + attempt + ")..."));
+    try {
+        // The nick the player typed (the component keeps it), with its fallbacks.
+        IRCbot->Connect();
+    } catch (const std::exception& e) {
+        ScheduleReconnect("Reconnect " + attempt + " failed: " + Clause(e.what()) + ".");
+        return;
+    }
+    if (FJoinAsked) {
+        SetChatState(chJoinHeld); // joined again once the server logs the client in
+    }
+}
+
+void TForm1::SendQueued() {
+    try {
+        IRCbot->SendDue();
+    } catch (const EIdException&) {
+        // The connection went while lines waited: the loss is shown, not a socket error.
+        CheckConnection();
+        return;
+    }
+    if (const int32_t delay = IRCbot->SendDelay(); delay >= 0) {
+        SendTimer->start(delay);
+    }
 }
 
 void TForm1::SetChatState(TChatState AState, const std::string& AReason) {
@@ -259,6 +353,10 @@ void TForm1::SetChatState(TChatState AState, const std::string& AReason) {
         SetCaption(Label1, QString::fromUtf8(AReason));
         says = QStringLiteral("%1 Nothing typed here is sent.").arg(QString::fromUtf8(AReason));
         Button_join->setEnabled(false);
+        break;
+    case chReconnectWait:
+        SetCaption(Label1, QString::fromUtf8(AReason));
+        says = QStringLiteral("Disconnected, waiting to reconnect: nothing typed here is sent.");
         break;
     }
     Edit1->setPlaceholderText(says);

@@ -84,6 +84,8 @@ std::string_view Argument(std::string_view AText, size_t AWordLength) {
 } // namespace
 
 void TForm1::Timer1Timer() {
+    // The once-a-second tick is fine enough for a silence measured in minutes.
+    IRCbot->CheckAlive();
     CheckConnection();
     ++TimerTicks;
     std::error_code error;

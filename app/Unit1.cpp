@@ -97,9 +97,18 @@ TForm1::TForm1(QWidget* AParent) : QWidget(AParent), FSink(nullptr) {
     Timer1->setInterval(Timer1Interval);
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
     Timer1->start();
+
+    ReconnectTimer = new QTimer(this);
+    ReconnectTimer->setSingleShot(true);
+    connect(ReconnectTimer, &QTimer::timeout, this, Guarded([this] { Reconnect(); }));
+    SendTimer = new QTimer(this);
+    SendTimer->setSingleShot(true);
+    connect(SendTimer, &QTimer::timeout, this, Guarded([this] { SendQueued(); }));
 }
 
 TForm1::~TForm1() {
+    ReconnectTimer->stop();
+    SendTimer->stop();
     // The component's own disconnect raises its state change while the pointer is being
     // reset; the window has nothing to show for it any more.
     IRCbot->OnStateChange = nullptr;
@@ -261,6 +270,12 @@ void TForm1::CreateIRCbot() {
     bot.OnKicked = Shielded(this, &TForm1::IRCbotKicked);
     bot.OnError = Shielded(this, &TForm1::IRCbotError);
     bot.OnStateChange = Shielded(this, &TForm1::IRCbotStateChange);
+    // Lines over the burst wait in the component: the send timer lets them go when due.
+    bot.OnSendQueued = [this](TIdComponent*) {
+        if (!SendTimer->isActive()) {
+            SendTimer->start(std::max(0, IRCbot->SendDelay()));
+        }
+    };
     // The one event that may come on the reader's thread (it notices the server's close
     // first): it only asks the window's thread to look.
     bot.OnDisconnected = [this](TIdComponent*) {
@@ -310,6 +325,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* AEvent) {
+    ReconnectTimer->stop(); // a closing window tries nothing more
     FormClose();
     AEvent->accept();
 }

@@ -53,15 +53,24 @@ public:
 
     // Where the session stands, as the join and chat controls show it.
     enum TChatState {
-        chNotConnected,   // before Connect, or a connect that failed
-        chConnected,      // registering or logged in, no channel asked for yet
-        chJoinHeld,       // Join clicked before the server logged the client in
-        chJoining,        // JOIN sent, the server has not confirmed it yet
-        chInChannel,      // the server confirmed the client's own JOIN
-        chNotInChannel,   // the join was refused, or the client was kicked or parted
-        chConnectionEnded // the server closed the connection or the reader stopped
+        chNotConnected,    // before Connect, or a connect that failed
+        chConnected,       // registering or logged in, no channel asked for yet
+        chJoinHeld,        // Join clicked before the server logged the client in
+        chJoining,         // JOIN sent, the server has not confirmed it yet
+        chInChannel,       // the server confirmed the client's own JOIN
+        chNotInChannel,    // the join was refused, or the client was kicked or parted
+        chConnectionEnded, // the server closed the connection or the reader stopped
+        chReconnectWait    // a logged-in connection ended; the next attempt is timed
     };
     TChatState ChatState() const { return FChatState; }
+
+    // A connection that had logged in and ends without the player ending it is tried again
+    // after each of these waits in turn, then after the last one for good; a connection that
+    // logs in again starts from the first. Settable so that tests need not wait minutes.
+    void SetReconnectDelays(std::vector<int32_t> AMilliseconds) {
+        FReconnectDelays = std::move(AMilliseconds);
+    }
+    int32_t ReconnectAttempt() const { return FReconnectAttempt; }
 
     // --- The game's command file (CommandPoller.cpp) ----------------------------------
     void Timer1Timer();
@@ -121,6 +130,9 @@ public:
     QLabel* Label5;
     QLineEdit* ed_channel;
     QTimer* Timer1;
+    // Single-shot: the next reconnect attempt, and the next paced line.
+    QTimer* ReconnectTimer;
+    QTimer* SendTimer;
     QPlainTextEdit* RichEdit3;
     TSortedListBox* ListBox2;
     QCheckBox* CheckBox1;
@@ -152,9 +164,18 @@ private:
     // Notices a connection that has ended (the server closed it, the reader stopped).
     void CheckConnection();
     void SendJoin();
+    // Why the connection ended, as the component or its reader tells it.
+    std::string EndReason() const;
+    void ScheduleReconnect(const std::string& AWhy);
+    void Reconnect();
+    void SendQueued();
 
     TLogSink FSink;
     TChatState FChatState = chNotConnected;
+    std::vector<int32_t> FReconnectDelays{5000, 15000, 30000, 60000};
+    int32_t FReconnectAttempt = 0; // of the current run of attempts; 0 while none runs
+    bool FLoggedIn = false;        // a connection of this session has logged in
+    bool FJoinAsked = false;       // the player asked for the channel: a reconnect rejoins it
 };
 
 // Why AText cannot be joined as a channel (a clear message for the user), or empty when it

@@ -42,6 +42,11 @@ void TIdIRC::Connect(int32_t ATimeout) {
     FCurrentNick = FNick;
     FRefusedNicks.clear();
     FModeSyntax.Reset();
+    FLostReason.clear();
+    FPingOut = false;
+    FLastReceived = FClock();
+    ResetPacing();
+    FUnsentCount = 0;
     SetState(csConnecting);
     TIdTCPClient::Connect(Id::TimeoutDefault);
     SetState(csConnected);
@@ -89,6 +94,8 @@ void TIdIRC::Disconnect(bool AForce) {
         TIdIRCUser* own = std::exchange(FUser, nullptr);
         FUsers.Release(own);
     }
+    // Whatever still waits is for a connection that is going: it is counted, not sent.
+    ResetPacing();
     SetState(csDisconnecting);
     RaiseEvent(OnDisconnect, this);
     StopReader();
@@ -186,6 +193,8 @@ void TIdIRC::HandleReceivedLine(const std::string& ALine) {
     if (FState == csDisconnected || ALine.empty()) {
         return;
     }
+    FLastReceived = FClock();
+    FPingOut = false;
     FLineBuffer.assign(ALine);
     TokenizeIRCLine(FLineBuffer, FLine);
     ReceiveLine();
@@ -195,6 +204,8 @@ void TIdIRC::HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASpli
     if (FState == csDisconnected || VLine.empty()) {
         return;
     }
+    FLastReceived = FClock();
+    FPingOut = false;
     FLineBuffer.swap(VLine);
     FillIRCLineTokens(FLineBuffer, ASplit, FLine);
     ReceiveLine();

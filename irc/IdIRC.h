@@ -19,7 +19,10 @@
 #include "IdIRCUsers.h"
 #include "IdTCPClient.h"
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -40,6 +43,13 @@ enum TIdIRCState { csDisconnecting, csDisconnected, csConnecting, csConnected, c
 enum TIdIRCUserMode { umInvisible, umOperator, umServerNotices, umWallops };
 
 // A set of user modes, one bit each.
+// A line that the send queue has no room for. Nothing of the call was sent or queued: the
+// caller still has the text, and may try again once the queue has drained.
+class EIdIRCSendQueueFull : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 class TIdIRCUserModes {
 public:
     constexpr TIdIRCUserModes() = default;
@@ -79,6 +89,49 @@ public:
     void Disconnect() override { Disconnect(true); }
 
     TIdIRCState State() const { return FState; }
+
+    // --- Keeping the connection alive and the server content -----------------------------
+    //
+    // Both run on the window's thread: the owner calls CheckAlive now and then (once a second
+    // serves the default times) and SendDue when the time SendDelay gave it has come. No
+    // thread of its own, no wake-up of its own: the owner has a timer anyway.
+
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    // The steady clock unless a test gives its own.
+    void SetClock(TClock AClock) { FClock = std::move(AClock); }
+
+    // After PingIdleTime ms with no line from the server the component sends a PING of its
+    // own; when PingWaitTime ms more pass without any line, it closes the connection as lost
+    // (LostReason says why, and the reader ends on the close). Any received line is life.
+    int32_t PingIdleTime() const { return FPingIdleTime; }
+    void SetPingIdleTime(int32_t AMilliseconds) { FPingIdleTime = AMilliseconds; }
+    int32_t PingWaitTime() const { return FPingWaitTime; }
+    void SetPingWaitTime(int32_t AMilliseconds) { FPingWaitTime = AMilliseconds; }
+    void CheckAlive();
+    // Why the component itself ended the last connection; empty when it did not. Cleared by
+    // Connect.
+    const std::string& LostReason() const { return FLostReason; }
+
+    // Paced sending: up to SendBurst lines go at once, then one every SendInterval ms while
+    // more wait, in order. PONG never waits. Lines that must wait are queued, SendQueueLimit
+    // at most: a call that does not fit raises EIdIRCSendQueueFull and queues none of its
+    // lines. A disconnect empties the queue; UnsentCount says how many lines it dropped.
+    // A SendInterval of 0 sends every line at once (for an owner without a timer).
+    int32_t SendBurst() const { return FSendBurst; }
+    void SetSendBurst(int32_t ALines) { FSendBurst = ALines; }
+    int32_t SendInterval() const { return FSendInterval; }
+    void SetSendInterval(int32_t AMilliseconds) { FSendInterval = AMilliseconds; }
+    size_t SendQueueLimit() const { return FSendQueueLimit; }
+    void SetSendQueueLimit(size_t ALines) { FSendQueueLimit = ALines; }
+    size_t SendQueueCount() const { return FSendQueue.size(); }
+    size_t UnsentCount() const { return FUnsentCount; }
+    // Sends the queued lines whose time has come.
+    void SendDue();
+    // Milliseconds until the next queued line may go, or -1 with nothing queued.
+    int32_t SendDelay();
+    // Raised when a line had to wait in the queue: the owner should call SendDue after
+    // SendDelay.
+    TNotifyEvent OnSendQueued;
 
     // --- Outbound commands (the component's own file: IdIRCCommands.cpp) ----------------
 
@@ -338,6 +391,14 @@ private:
                   const std::string& AFrameStart, const std::string& AText,
                   const std::string& AFrameEnd);
     void WriteWireLine(const std::string& ALine);
+    // Every wire line of one call: sent at once while the burst lasts, the rest queued (all
+    // or none, see EIdIRCSendQueueFull).
+    void SendPaced(const std::vector<std::string>& ALines);
+    // A line that must not wait behind the queue (PONG, the own PING).
+    void SendUrgent(const std::string& ALine);
+    // Adds the credit earned since it was last counted, up to SendBurst.
+    void RefillSendCredit(std::chrono::steady_clock::time_point ANow);
+    void ResetPacing();
     // The USER line's local host text: BoundIP when set, else this machine's first address
     // by its host name, else (that name does not resolve) the address the socket is bound to.
     std::string LocalHostText();
@@ -348,6 +409,20 @@ private:
     void WaitForReader();
 
     TLife* FLife = new TLife;
+
+    TClock FClock = std::chrono::steady_clock::now;
+    int32_t FPingIdleTime = 120000;
+    int32_t FPingWaitTime = 60000;
+    std::chrono::steady_clock::time_point FLastReceived;
+    bool FPingOut = false; // the own PING is unanswered; FLastReceived is when it went
+    std::string FLostReason;
+    int32_t FSendBurst = 5;
+    int32_t FSendInterval = 2000;
+    size_t FSendQueueLimit = 100;
+    std::deque<std::string> FSendQueue;
+    int32_t FSendCredit = 0;                         // lines that may go at once
+    std::chrono::steady_clock::time_point FCreditAt; // when FSendCredit was last counted
+    size_t FUnsentCount = 0;
 
     std::string FNick = "Nick";
     std::string FAltNick = "OtherNick";

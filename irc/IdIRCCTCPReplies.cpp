@@ -33,8 +33,13 @@ void TIdIRC::HandleCTCPQuery() {
     // To the sender's nick even for a query to a channel; a burst of queries is answered as
     // far as the rate limit allows and the rest is dropped, so a channel full of VERSION
     // queries cannot get the client thrown off for flooding.
+    // An answer that finds the send queue full is dropped like one over the rate limit: it
+    // is the client's own, and the player's lines have the queue's room.
     if (answer && FCTCPLimiter.Allow(FLine.SenderNick)) {
-        CTCPReply(FLine.SenderNick, request.Command, *answer);
+        try {
+            CTCPReply(FLine.SenderNick, request.Command, *answer);
+        } catch (const EIdIRCSendQueueFull&) {
+        }
     }
 }
 

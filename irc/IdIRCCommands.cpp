@@ -23,9 +23,7 @@ void TIdIRC::SendLine(const std::string& ALine) {
         RaiseEvent(OnError, this, nullptr, std::string(), std::string("Not connected to server."));
         return;
     }
-    for (const std::string& line : IdIRCLines::WireLines(ALine)) {
-        WriteWireLine(line);
-    }
+    SendPaced(IdIRCLines::WireLines(ALine));
 }
 
 void TIdIRC::WriteWireLine(const std::string& ALine) {
@@ -47,9 +45,18 @@ void TIdIRC::SendText(const std::string& ACommand, const std::string& ATarget,
     const size_t fixed =
         IdIRCLines::RelayPrefixLength(Nick().size()) + prefix.size() + AFrameEnd.size() + 2;
     const size_t budget = fixed < IdIRCLines::kMaxLine - 4 ? IdIRCLines::kMaxLine - fixed : 4;
-    for (const std::string& piece : IdIRCLines::TextPieces(AText, budget)) {
-        SendLine(prefix + piece + AFrameEnd);
+    if (!Connected()) {
+        RaiseEvent(OnError, this, nullptr, std::string(), std::string("Not connected to server."));
+        return;
     }
+    // All pieces or none: a message is not cut short by a full queue.
+    std::vector<std::string> lines;
+    for (const std::string& piece : IdIRCLines::TextPieces(AText, budget)) {
+        for (std::string& line : IdIRCLines::WireLines(prefix + piece + AFrameEnd)) {
+            lines.push_back(std::move(line));
+        }
+    }
+    SendPaced(lines);
 }
 
 void TIdIRC::Say(const std::string& ATarget, const std::string& AText) {

@@ -136,7 +136,7 @@ void TIdIRC::DoKill(TIdIRCUser* AUser) {
 
 // Answered whatever is bound: a server drops a client that does not answer.
 void TIdIRC::DoPing(TIdIRCUser*) {
-    SendLine("PONG :" + Param(1));
+    SendUrgent("PONG :" + Param(1));
     RaiseEvent(OnPingPong, this);
 }
 

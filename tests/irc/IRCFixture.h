@@ -32,6 +32,7 @@ public:
         client->SetHost(LoopbackServer::Host());
         client->SetPort(APeer.Port());
         client->SetBoundIP("127.0.0.1");
+        client->SetSendInterval(0); // nothing here drives a send queue
         client->OnReceive = [this](TIdIRC*, const std::string& ALine) {
             received.push_back(ALine);
         };

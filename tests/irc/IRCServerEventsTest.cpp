@@ -17,6 +17,7 @@ public:
         client->SetHost(NgircdServer::Host());
         client->SetPort(APort);
         client->SetNick(ANick);
+        client->SetSendInterval(0); // nothing here drives a send queue
         client->SetAltNick(AAlt);
         client->Replies().SetVersion("Vozorur2.3");
         log.Bind(*client);

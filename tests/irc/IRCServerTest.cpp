@@ -15,6 +15,7 @@ std::unique_ptr<TIdIRC> Registered(int APort, const std::string& ANick,
     client->SetHost(LoopbackServer::Host());
     client->SetPort(APort);
     client->SetNick(ANick);
+    client->SetSendInterval(0); // nothing here drives a send queue
     client->OnReceive = [&VLines](TIdIRC*, const std::string& ALine) { VLines.push_back(ALine); };
     client->Connect();
     const bool welcomed = TIdMainThreadQueue::Instance().ProcessPendingUntil(

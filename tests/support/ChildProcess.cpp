@@ -59,6 +59,12 @@ bool ChildProcess::Running() {
     return FPid > 0;
 }
 
+void ChildProcess::Signal(int ASignal) {
+    if (FPid > 0) {
+        kill(FPid, ASignal);
+    }
+}
+
 void ChildProcess::Stop() {
     if (!Running()) {
         return;

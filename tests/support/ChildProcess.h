@@ -19,7 +19,8 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Running();
+    bool Running();           // false once it has ended (and been reaped)
+    void Signal(int ASignal); // SIGSTOP and SIGCONT freeze and resume it
     void Stop();
     std::string Log() const;
 

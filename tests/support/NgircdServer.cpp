@@ -4,6 +4,7 @@
 #include "Waiting.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
@@ -26,7 +27,7 @@ bool Accepts(uint16_t APort) {
 
 } // namespace
 
-NgircdServer::NgircdServer(NgircdConfig AConfig) {
+NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(AConfig) {
     namespace fs = std::filesystem;
     if (access(kProgram, X_OK) != 0) {
         throw std::runtime_error(std::string(kProgram) + " is missing: run scripts/deps.sh");
@@ -37,30 +38,11 @@ NgircdServer::NgircdServer(NgircdConfig AConfig) {
                                            fs::perms::others_exec);
     fs::create_directory(FDirectory.Path() / "conf.d");
     FDirectory.WriteFile("motd", "Brisal test server\n");
-    const std::string directory = FDirectory.Path().string();
     // A port free a moment ago can be taken before the server binds it; the server then ends,
     // and another port is tried.
     std::string failures;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        FPort = FreeLoopbackPort();
-        std::ostringstream text;
-        text << "[Global]\n  Name = irc.brisal.test\n  Info = Brisal test server\n"
-             << "  AdminInfo1 = Brisal tests\n  AdminInfo2 = 127.0.0.1\n"
-             << "  AdminEMail = tests@brisal.test\n  Listen = " << Host() << "\n"
-             << "  Ports = " << FPort << "\n  MotdFile = " << directory << "/motd\n"
-             << "[Limits]\n  MaxConnectionsIP = 0\n  MaxNickLength = 9\n"
-             << "  PingTimeout = " << AConfig.PingTimeout << "\n  PongTimeout = 20\n"
-             << (AConfig.FloodPenalty ? "" : "  MaxPenaltyTime = 0\n")
-             // The host's own drop-in directory must not change the test's server.
-             << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
-             << "  DNS = no\n  Ident = no\n  PAM = no\n";
-        FDirectory.WriteFile("ngircd.conf", text.str());
-        FProcess = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kProgram, "--nodaemon", "--config",
-                                     directory + "/ngircd.conf"},
-            FDirectory.Path() / "ngircd.log", true);
-        if (TestSupport::WaitUntil([&] { return !FProcess->Running() || Accepts(FPort); }) &&
-            FProcess->Running()) {
+        if (StartOn(FreeLoopbackPort())) {
             return;
         }
         failures += FProcess->Log();
@@ -68,4 +50,39 @@ NgircdServer::NgircdServer(NgircdConfig AConfig) {
     }
     FProcess.reset();
     throw std::runtime_error("ngircd did not start listening:\n" + failures);
+}
+
+void NgircdServer::Restart() {
+    FProcess.reset();
+    if (!StartOn(FPort)) {
+        throw std::runtime_error("ngircd did not listen again:\n" + FProcess->Log());
+    }
+}
+
+void NgircdServer::Freeze(bool AFrozen) {
+    if (FProcess) {
+        FProcess->Signal(AFrozen ? SIGSTOP : SIGCONT);
+    }
+}
+
+bool NgircdServer::StartOn(uint16_t APort) {
+    FPort = APort;
+    const std::string directory = FDirectory.Path().string();
+    std::ostringstream text;
+    text << "[Global]\n  Name = irc.brisal.test\n  Info = Brisal test server\n"
+         << "  AdminInfo1 = Brisal tests\n  AdminInfo2 = 127.0.0.1\n"
+         << "  AdminEMail = tests@brisal.test\n  Listen = " << Host() << "\n"
+         << "  Ports = " << FPort << "\n  MotdFile = " << directory << "/motd\n"
+         << "[Limits]\n  MaxConnectionsIP = 0\n  MaxNickLength = 9\n"
+         << "  PingTimeout = " << FConfig.PingTimeout << "\n  PongTimeout = 20\n"
+         << (FConfig.FloodPenalty ? "" : "  MaxPenaltyTime = 0\n")
+         // The host's own drop-in directory must not change the test's server.
+         << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
+         << "  DNS = no\n  Ident = no\n  PAM = no\n";
+    FDirectory.WriteFile("ngircd.conf", text.str());
+    FProcess = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kProgram, "--nodaemon", "--config", directory + "/ngircd.conf"},
+        FDirectory.Path() / "ngircd.log", true);
+    return TestSupport::WaitUntil([&] { return !FProcess->Running() || Accepts(FPort); }) &&
+           FProcess->Running();
 }

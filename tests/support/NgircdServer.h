@@ -29,7 +29,16 @@ public:
     uint16_t Port() const { return FPort; }
     std::string Log() const { return FProcess ? FProcess->Log() : std::string(); }
 
+    // A server that goes away and comes back on the same port, as a restarted one does.
+    void Stop() { FProcess.reset(); }
+    void Restart(); // throws std::runtime_error when it does not listen again
+    // SIGSTOP: the connections stay open and nothing answers. SIGCONT resumes it.
+    void Freeze(bool AFrozen);
+
 private:
+    bool StartOn(uint16_t APort); // false when the server ended instead of listening
+
+    NgircdConfig FConfig;
     TempDir FDirectory;
     uint16_t FPort = 0;
     std::unique_ptr<ChildProcess> FProcess;
