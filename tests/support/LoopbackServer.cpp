@@ -59,6 +59,9 @@ LoopbackServer& LoopbackServer::WaitFor(std::string text, Millis timeout) {
 LoopbackServer& LoopbackServer::Close() {
     return Queue({kClose});
 }
+LoopbackServer& LoopbackServer::NextConnection(Millis timeout) {
+    return Queue({kNext, {}, 0, timeout});
+}
 
 bool LoopbackServer::WaitUntil(Millis ATimeout, const std::function<bool()>& ADone) {
     std::unique_lock lock(FLock);
@@ -167,6 +170,18 @@ bool LoopbackServer::Perform(const Action& AAction) {
         return false;
     case kClose:
         shutdown(fd, SHUT_WR);
+        return true;
+    case kNext:
+        for (const auto until = Clock::now() + AAction.Time; FLater.empty();) {
+            if (FStop || MSecLeft(until) == 0) {
+                return false;
+            }
+            Pump(MSecLeft(until));
+        }
+        FClient = std::move(FLater.front());
+        FLater.erase(FLater.begin());
+        std::lock_guard lock(FLock);
+        FClientClosed = false;
         return true;
     }
     return true;

@@ -38,6 +38,9 @@ public:
     // of the script.
     LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000));
     LoopbackServer& Close(); // half-close: the client reads end of data
+    // The rest of the script serves the next connection (a reconnect), once it is accepted;
+    // what it sends is added to Received.
+    LoopbackServer& NextConnection(Millis timeout = Millis(5000));
 
     // Each wait gives up (false) after the time-out.
     bool WaitScriptDone(Millis timeout = Millis(5000));
@@ -46,7 +49,7 @@ public:
     std::string Received() const;
 
 private:
-    enum TKind { kSend, kWaitFor, kClose };
+    enum TKind { kSend, kWaitFor, kClose, kNext };
     struct Action {
         TKind Kind;
         std::string Bytes = {};
