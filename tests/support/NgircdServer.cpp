@@ -3,38 +3,20 @@
 #include "RawSocket.h"
 #include "Waiting.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-const char* const kProgram = "/usr/sbin/ngircd";
-
-bool Accepts(uint16_t APort) {
-    RawSocket probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(APort);
-    return probe.Valid() &&
-           ::connect(probe.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-}
-
-} // namespace
 
 NgircdServer::NgircdServer(NgircdConfig AConfig) {
     namespace fs = std::filesystem;
-    if (access(kProgram, X_OK) != 0) {
-        throw std::runtime_error(std::string(kProgram) + " is missing: run scripts/deps.sh");
+    const char* const program = "/usr/sbin/ngircd";
+    if (access(program, X_OK) != 0) {
+        throw std::runtime_error(std::string(program) + " is missing: run scripts/deps.sh");
     }
     // Run as root, the server runs as "nobody", which must read its configuration and MOTD.
-    fs::permissions(FDirectory.Path(), fs::perms::owner_all | fs::perms::group_read |
-                                           fs::perms::group_exec | fs::perms::others_read |
-                                           fs::perms::others_exec);
+    fs::permissions(FDirectory.Path(),
+                    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    fs::perm_options::add);
     fs::create_directory(FDirectory.Path() / "conf.d");
     FDirectory.WriteFile("motd", "Brisal test server\n");
     const std::string directory = FDirectory.Path().string();
@@ -56,15 +38,14 @@ NgircdServer::NgircdServer(NgircdConfig AConfig) {
              << "  DNS = no\n  Ident = no\n  PAM = no\n";
         FDirectory.WriteFile("ngircd.conf", text.str());
         FProcess = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kProgram, "--nodaemon", "--config",
-                                     directory + "/ngircd.conf"},
+            std::vector<std::string>{program, "--nodaemon", "--config", directory + "/ngircd.conf"},
             FDirectory.Path() / "ngircd.log", true);
-        if (TestSupport::WaitUntil([&] { return !FProcess->Running() || Accepts(FPort); }) &&
+        if (TestSupport::WaitUntil(
+                [&] { return !FProcess->Running() || RawSocket::Connected(FPort).Valid(); }) &&
             FProcess->Running()) {
             return;
         }
         failures += FProcess->Log();
-        FProcess->Stop();
     }
     FProcess.reset();
     throw std::runtime_error("ngircd did not start listening:\n" + failures);
