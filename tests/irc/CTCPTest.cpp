@@ -52,7 +52,6 @@ TEST(CTCP, DecodesDCCOffersWithoutReadingPastTheirFields) {
         {"a chat offer; the protocol word is not passed", "CHAT chat 2130706433 5000",
          "CHAT - 2130706433 5000 - -"},
         {"a resume request", "RESUME a.txt 5000 1024", "RESUME a.txt - 5000 - 1024"},
-        {"an accepted resume", "ACCEPT a.txt 5000 1024", "ACCEPT a.txt - 5000 - 1024"},
         {"numbers far beyond 64 bits stay text", "SEND a 99999999999999999999 70000 1" + blanks,
          "SEND a 99999999999999999999 70000 1 -"},
         {"fields after the last one read are ignored", "RESUME a.txt 5000 1024 extra more",
@@ -61,7 +60,6 @@ TEST(CTCP, DecodesDCCOffersWithoutReadingPastTheirFields) {
         {"an empty chat protocol word is not read", "CHAT  2130706433 5000",
          "CHAT - 2130706433 5000 - -"},
         {"a hundred thousand blanks after the kind", "SEND" + blanks, "dropped"},
-        {"kinds are case-sensitive", "send a.txt 127 500 100", "dropped"},
         {"nothing at all", "", "dropped"},
     };
     for (const auto& c : cases) {
@@ -92,7 +90,6 @@ TEST(CTCPLimiter, AnswersOnceEveryTwoSecondsPerSenderAndOnceASecondOverall) {
         {"another sender waits a second, not two", "0 ann 1 999 bob 0 1000 bob 1 2000 ann 1"},
         {"the overall second counts from the last answer", "0 ann 1 1000 bob 1 1500 cid 0"},
         {"nick case does not make a new sender", "0 Ann 1 1000 ANN 0 2000 aNN 1"},
-        {"a burst from many senders", "0 s1 1 0 s2 0 10 s3 0 1000 s4 1 1000 s5 0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);

@@ -1,7 +1,6 @@
-// Every event of a TIdIRC as one line of text, in the order raised: the event's name and its
-// arguments after the sender. A user shows as its nick ("srv" for the empty nick, "null" for
-// none) with its Reason in brackets; a channel as its name ("-" for none) with "/closed" and
-// its CloseType once closing.
+// Every event of a TIdIRC as a line, in order: its name and the arguments after the sender. A
+// user is its nick ("srv" if empty, "null" for none) and Reason in brackets; a channel its name
+// ("-" for none) with "/closed" and its CloseType once closing.
 #pragma once
 
 #include "IdIRC.h"

@@ -1,6 +1,5 @@
-// The component's tests: the test's thread is the window's thread (registered with the
-// hand-off queue, which it drains while it waits), a loopback server plays the IRC server,
-// and the received lines and raised events are written down in order.
+// The test's thread is the window's thread (it drains the hand-off queue while it waits), a
+// loopback server plays the IRC server, and received lines and events are written down.
 #pragma once
 
 #include "EventLog.h"

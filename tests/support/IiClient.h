@@ -1,8 +1,6 @@
-// A second real IRC client for end-to-end tests: Debian's `ii`, driven through its files.
-// ii keeps a directory per server and one per channel or query partner below it (named in
-// lower case), each with an `out` file of what it received there; commands go through the
-// server's `in` FIFO, which this helper keeps open so they are sent in the order given. ii
-// writes nothing for the raw lines it sends, so a test waits on the receiving side.
+// A second real IRC client for end-to-end tests: Debian's `ii`. It writes what it receives to
+// an `out` file per server, channel or query partner (lower case); commands go through the
+// server's `in` FIFO, held open so they go in order. Wait on the receiving side.
 #pragma once
 
 #include "ChildProcess.h"

@@ -1,24 +1,120 @@
-// The reader: lines reach the component on the window's thread, in order, one completely
-// before the next, however the server's bytes are cut; and reading ends cleanly on every
-// kind of end, including the component's destruction at any moment.
+// Connecting: the registration's bytes and the errors. Reading: lines in order, each whole,
+// however the bytes are cut; and a clean end on every kind of end, destruction included.
 #include "IRCFixture.h"
 
+#include "IdException.h"
+#include "IdIOHandlerSocket.h"
+#include "IdSocketHandle.h"
+#include "IdStack.h"
+#include "RawSocket.h"
+
 #include <stdexcept>
+#include <sys/socket.h>
 #include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-using IRCReader = IRCFixture;
+using IRCConnection = IRCFixture;
 
 const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 
 } // namespace
 
+TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
+    const std::string local = [] {
+        TIdIRC keepStack;
+        return ActiveStack()->LocalAddress();
+    }();
+    const struct {
+        const char* why;
+        std::string password;
+        std::string boundIP; // empty: the stack's first local address names the client
+        std::string expected;
+    } cases[] = {
+        {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1",
+         "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+        {"a password goes first", "s3cret", "127.0.0.1",
+         "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+        {"unbound: the stack's first local address stands for the client", "", "",
+         "NICK Nick\r\nUSER username " + local + " " + local + " :Real name\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoopbackServer peer;
+        std::vector<TIdIRCState> states; // outlives the client, whose destruction changes State
+        irc = Aimed(peer);
+        irc->SetBoundIP(c.boundIP);
+        irc->SetPassword(c.password);
+        irc->OnStateChange = [&states, client = irc.get()](TIdComponent*) {
+            states.push_back(client->State());
+        };
+        irc->Connect(100);
+        EXPECT_EQ(states, (std::vector<TIdIRCState>{csConnecting, csConnected}));
+        ASSERT_TRUE(peer.WaitForReceived(":Real name\r\n"));
+        EXPECT_EQ(peer.Received(), c.expected);
+        irc.reset();
+    }
+}
+
+// A later connect names the server the component learned in USER, and a connect while
+// connected first closes the old connection.
+TEST_F(IRCConnection, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
+    CreateAndConnect();
+    irc->HandleReceivedLine(":irc.example.net 001 Nick :Welcome");
+    LoopbackServer later;
+    irc->SetPort(later.Port());
+    irc->Connect();
+    EXPECT_TRUE(server.WaitForClientClose());
+    ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
+    EXPECT_EQ(later.Received(),
+              "NICK Nick\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
+}
+
+// Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
+// registering become the component's own error, anything else passes unchanged.
+TEST_F(IRCConnection, ConnectErrorsReachTheCallerAsTheyShould) {
+    const struct {
+        const char* why;
+        std::function<void(TIdIRC&)> onConnect; // nullptr: nobody listens
+        std::string expected;
+    } cases[] = {
+        {"a refused connect passes unchanged", nullptr,
+         "Socket Error # 10061\r\nConnection refused."},
+        {"a socket error while registering: the write meets a socket shut for writing",
+         [](TIdIRC& c) {
+             ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
+                        SHUT_WR);
+         },
+         "IRC: IRC Connect Failed"},
+        {"a handler's own error", [](TIdIRC&) { throw std::runtime_error("failed"); }, "failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoopbackServer peer;
+        irc = Aimed(peer);
+        if (!c.onConnect) {
+            irc->SetPort(FreeLoopbackPort());
+        } else {
+            irc->OnConnect = [&](TIdComponent*) { c.onConnect(*irc); };
+        }
+        std::string message;
+        try {
+            irc->Connect();
+        } catch (const EComponentError& e) {
+            message = std::string("IRC: ") + e.what();
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, c.expected);
+        EXPECT_EQ(irc->State(), c.onConnect ? csConnected : csConnecting);
+    }
+}
+
 // What ends the reader, and what must still arrive before it ends. The component is not told:
 // its state stays, and a disconnect then skips the ended reader.
-TEST_F(IRCReader, LinesArriveInOrderUntilTheReadingEnds) {
+TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
     const struct {
         const char* why;
         std::string wire;
@@ -80,10 +176,9 @@ TEST_F(IRCReader, LinesArriveInOrderUntilTheReadingEnds) {
     }
 }
 
-// A burst in one segment travels in few hand-offs, but one that takes long returns the
-// window's thread to its event loop (to repaint) after a few milliseconds; the rest follow in
-// the next hand-offs, and each line's events finish before the next line's begin.
-TEST_F(IRCReader, EachLinesEventsFinishBeforeTheNextLineBegins) {
+// A slow burst returns the window's thread to its event loop (to repaint) after a few
+// milliseconds, the rest following in later hand-offs; each line's events finish first.
+TEST_F(IRCConnection, EachLinesEventsFinishBeforeTheNextLineBegins) {
     CreateAndConnect();
     std::string events, expected, lines;
     irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string& ACommand, const std::string&, bool&) {
@@ -107,10 +202,9 @@ TEST_F(IRCReader, EachLinesEventsFinishBeforeTheNextLineBegins) {
     EXPECT_EQ(events, expected);
 }
 
-// A handler that lets go of the reader (a disconnect, a reconnect, the window closed from a
-// nested event loop) ends its batch: no further line of it is handled, nothing freed is touched,
-// and a new session sees none of the old one's lines.
-TEST_F(IRCReader, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
+// A handler that lets go of the reader ends its batch: no further line of it is handled,
+// nothing freed is touched, and a new session sees none of the old one's lines.
+TEST_F(IRCConnection, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
     for (const std::string action : {"disconnect", "reconnect", "destroy"}) {
         SCOPED_TRACE(action);
         LoopbackServer peer, later;
@@ -147,7 +241,7 @@ TEST_F(IRCReader, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
 
 // The window closed while the reader waits in a hand-off that has not run yet: the hand-off
 // fails instead of running on a freed component, and the destruction does not wait forever.
-TEST_F(IRCReader, DestroyingWhileTheReaderIsBlockedInAHandOff) {
+TEST_F(IRCConnection, DestroyingWhileTheReaderIsBlockedInAHandOff) {
     CreateAndConnect();
     server.Send(kFour);
     ASSERT_TRUE(TestSupport::WaitUntil([] { return Queue().PendingCount() == 1; }));
@@ -159,7 +253,7 @@ TEST_F(IRCReader, DestroyingWhileTheReaderIsBlockedInAHandOff) {
 
 // A handler that raises while the component is destroyed must not leave the reader blocked
 // on an open socket, with the destruction waiting for it.
-TEST_F(IRCReader, DestroyingWithAFailingDisconnectHandler) {
+TEST_F(IRCConnection, DestroyingWithAFailingDisconnectHandler) {
     CreateAndConnect();
     // A line handled first: the reader is then back in its read, blocked.
     server.Send("A 1\r\n");
@@ -171,7 +265,7 @@ TEST_F(IRCReader, DestroyingWithAFailingDisconnectHandler) {
 
 // Destruction right after the server closed, at whatever point the reader then is (reading
 // the rest, in a hand-off, ending): repeated to meet several of those points.
-TEST_F(IRCReader, DestroyingRightAfterAServerClose) {
+TEST_F(IRCConnection, DestroyingRightAfterAServerClose) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         LoopbackServer peer;
