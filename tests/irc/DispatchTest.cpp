@@ -17,6 +17,8 @@ public:
     const std::string kSession =
         ":srv 001 me :Welcome\n:me!u@h JOIN #c\n:srv 353 me = #c :me @alice +bob carol";
     const std::string kMembers = "me alice@ bob+ carol";
+    // ngircd's announcement: h is a member status, q an owner, and so on.
+    const std::string k005 = ":srv 005 me PREFIX=(qaohv)~&@%+ CHANMODES=beI,k,l,imnpst :are\n";
 
     // The members of #c in order, "@" and "+" as IsOp and IsVoice answer for their nicks.
     std::string Members() const {
@@ -32,21 +34,11 @@ public:
         }
         return text;
     }
-    void Run(std::span<const Case> ACases, const std::string& ASession) {
-        for (const Case& c : ACases) {
-            SCOPED_TRACE(c.why);
-            Start(ASession);
-            Feed(c.lines);
-            EXPECT_EQ(log.Lines, Split(c.events, '|'));
-            EXPECT_EQ(Members(), c.members == "=" ? kMembers : c.members);
-            irc.reset();
-        }
-    }
 };
 
 } // namespace
 
-TEST_F(Dispatch, NamedCommandsUpdateTheRegistryAndRaiseEventsInOrder) {
+TEST_F(Dispatch, LinesUpdateTheRegistryAndRaiseEventsInOrder) {
     const Case cases[] = {
         {"a message to a channel", ":alice!a@h PRIVMSG #c :hi there", "Message alice #c hi there"},
         {"a message to the client", ":alice!a@h PRIVMSG me :psst", "Message alice - psst"},
@@ -118,32 +110,15 @@ TEST_F(Dispatch, NamedCommandsUpdateTheRegistryAndRaiseEventsInOrder) {
         {"DCC: the word alone, no closing byte", ":alice!a@h PRIVMSG me :\001DCC SEND", ""},
         {"own user modes", ":me MODE me :+iw-x", "UserMode +iw-x|UserModeChanged"},
         {"another nick's user modes are ignored", ":bob MODE bob :+i", ""},
-    };
-    Run(cases, kSession);
-}
-
-// The letters as ngircd announces them: h is a member status, q an owner, and so on.
-TEST_F(Dispatch, ModeLettersFollowTheServersAnnouncement) {
-    const std::string session =
-        ":srv 005 me PREFIX=(qaohv)~&@%+ CHANMODES=beI,k,l,imnpst :are supported\n" + kSession;
-    const Case cases[] = {
-        {"+ho: h takes alice, o takes bob", ":alice!a@h MODE #c +ho alice bob",
+        {"announced letters: h takes alice, o takes bob", k005 + ":alice!a@h MODE #c +ho alice bob",
          "ChannelMode alice #c #c +ho alice bob|Op alice #c bob|Update #c User bob 3",
          "me alice@ bob@+ carol"},
         {"names with announced symbols: the nick without them",
-         ":srv 353 me = #c :~dave %erin @+frank",
+         k005 + ":srv 353 me = #c :~dave %erin @+frank",
          "System srv 353 NAMES #c :~dave %erin @+frank|Update #c Names null 0",
          kMembers + " dave erin frank@+"},
-    };
-    Run(cases, session);
-}
-
-TEST_F(Dispatch, NumericFamiliesRecordAndRaiseWhatTheirNumberSays) {
-    // Not yet welcomed, in #c.
-    const std::string session = ":me!u@h JOIN #c\n:srv 353 me = #c :me @alice +bob carol";
-    const Case cases[] = {
-        {"1 to 4: logged in, the whole Content", ":irc.test 001 me :Hi",
-         "State 4|System srv 1 WELCOME me :Hi"},
+        {"numerics 1 to 4: the whole Content", ":irc.test 002 me :Hi",
+         "System srv 2 WELCOME me :Hi"},
         {"a welcome names the client's nick", ":srv 001 me_ :Hi\n:me_!u@h PART #c",
          "Parted #c/closed1", "gone"},
         {"informational: one OnSystem", ":srv 251 me :2 users", "System srv 251 LUSER 2 users "},
@@ -165,7 +140,13 @@ TEST_F(Dispatch, NumericFamiliesRecordAndRaiseWhatTheirNumberSays) {
         {"a family's text reads its parameters", ":srv 311 me al a h * :Al",
          "System srv 311 WHOIS al is a@h * Al"},
     };
-    Run(cases, session);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Start(kSession);
+        Feed(c.lines);
+        EXPECT_EQ(log.Lines, Split(c.events, '|'));
+        EXPECT_EQ(Members(), c.members == "=" ? kMembers : c.members);
+    }
 }
 
 // What the commands send; no CR, LF or NUL inside a line goes out. (The cut of long texts

@@ -61,15 +61,15 @@ TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
 // A later connect names the server the component learned in USER, and a connect while
 // connected first closes the old connection.
 TEST_F(IRCConnection, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
-    CreateAndConnect();
-    irc->HandleReceivedLine(":irc.example.net 001 Nick :Welcome");
+    Start("");
+    irc->HandleReceivedLine(":irc.example.net 001 me :Welcome");
     LoopbackServer later;
     irc->SetPort(later.Port());
     irc->Connect();
     EXPECT_TRUE(server.WaitForClientClose());
     ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
     EXPECT_EQ(later.Received(),
-              "NICK Nick\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
+              "NICK me\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
 }
 
 // Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
@@ -179,7 +179,7 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
 // A slow burst returns the window's thread to its event loop (to repaint) after a few
 // milliseconds, the rest following in later hand-offs; each line's events finish first.
 TEST_F(IRCConnection, EachLinesEventsFinishBeforeTheNextLineBegins) {
-    CreateAndConnect();
+    Start("");
     std::string events, expected, lines;
     irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string& ACommand, const std::string&, bool&) {
         events += received.back() + " raw " + ACommand + "|";
@@ -242,7 +242,7 @@ TEST_F(IRCConnection, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
 // The window closed while the reader waits in a hand-off that has not run yet: the hand-off
 // fails instead of running on a freed component, and the destruction does not wait forever.
 TEST_F(IRCConnection, DestroyingWhileTheReaderIsBlockedInAHandOff) {
-    CreateAndConnect();
+    Start("");
     server.Send(kFour);
     ASSERT_TRUE(TestSupport::WaitUntil([] { return Queue().PendingCount() == 1; }));
     TestSupport::Watchdog watchdog("destroying the component");
@@ -254,7 +254,7 @@ TEST_F(IRCConnection, DestroyingWhileTheReaderIsBlockedInAHandOff) {
 // A handler that raises while the component is destroyed must not leave the reader blocked
 // on an open socket, with the destruction waiting for it.
 TEST_F(IRCConnection, DestroyingWithAFailingDisconnectHandler) {
-    CreateAndConnect();
+    Start("");
     // A line handled first: the reader is then back in its read, blocked.
     server.Send("A 1\r\n");
     ASSERT_TRUE(PumpUntilReceived(1));

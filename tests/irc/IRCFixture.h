@@ -48,10 +48,6 @@ public:
         };
         return client;
     }
-    void CreateAndConnect() {
-        irc = Aimed(server);
-        irc->Connect();
-    }
     // Connects as "me" (alternative "alt") with every event written to log, then hands over
     // ASession's lines ("\n" between) as the reader would.
     void Start(const std::string& ASession) {
