@@ -198,7 +198,7 @@ TEST_F(IRCConnection, EachLinesEventsFinishBeforeTheNextLineBegins) {
     // 16 lines of 200 us each are past the 2 ms a hand-off may take.
     EXPECT_GT(received.size(), 0u);
     EXPECT_LE(received.size(), 16u);
-    ASSERT_TRUE(PumpUntilReceived(100));
+    ASSERT_TRUE(Pump([&] { return received.size() >= 100; }));
     EXPECT_EQ(events, expected);
 }
 
@@ -224,12 +224,12 @@ TEST_F(IRCConnection, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
         };
         irc->Connect();
         peer.Send(kFour);
-        ASSERT_TRUE(PumpUntilReceived(2));
+        ASSERT_TRUE(Pump([&] { return received.size() >= 2; }));
         std::vector<std::string> expected = {"A 1", "B 2"};
         if (action == "reconnect") {
             ASSERT_TRUE(later.WaitForReceived(":Real name\r\n"));
             later.Send("NEW 1\r\n");
-            ASSERT_TRUE(PumpUntilReceived(3));
+            ASSERT_TRUE(Pump([&] { return received.size() >= 3; }));
             expected.push_back("NEW 1");
         } else if (action == "disconnect") {
             ASSERT_TRUE(Pump([&] { return irc->ReadThreadEnded(); }));
@@ -257,7 +257,7 @@ TEST_F(IRCConnection, DestroyingWithAFailingDisconnectHandler) {
     Start("");
     // A line handled first: the reader is then back in its read, blocked.
     server.Send("A 1\r\n");
-    ASSERT_TRUE(PumpUntilReceived(1));
+    ASSERT_TRUE(Pump([&] { return received.size() >= 1; }));
     irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
     TestSupport::Watchdog watchdog("destroying with a failing OnDisconnect");
     irc.reset();

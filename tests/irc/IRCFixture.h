@@ -77,9 +77,6 @@ public:
     bool Pump(const std::function<bool()>& APredicate) {
         return Queue().ProcessPendingUntil(APredicate, int(TestSupport::HangLimit.count()));
     }
-    bool PumpUntilReceived(size_t ACount) {
-        return Pump([&] { return received.size() >= ACount; });
-    }
 
     LoopbackServer server;
     std::unique_ptr<TIdIRC> irc;
