@@ -89,25 +89,3 @@ TEST(IRCUsers, ReleaseFreesOnlyTheFirstFoundAndKeepsIndexesRight) {
         EXPECT_EQ(c.bobIndex, index);
     }
 }
-
-// Removals from everywhere in a big list: the hash index must still find every survivor at
-// its position once removals have shifted entries of shared probe runs.
-TEST(IRCUsers, ManyRemovalsKeepEveryLookupAndPositionRight) {
-    TIdIRCUsers users(nullptr);
-    std::vector<TIdIRCUser*> all;
-    for (int i = 0; i < 3000; ++i) {
-        all.push_back(users.Add("n" + std::to_string(i), ""));
-    }
-    for (size_t i = 0; i < all.size(); i += 3) {
-        users.Release(all[(i * 7) % all.size()]); // 7 and 3000 are coprime: every third user
-    }
-    ASSERT_EQ(2000, users.Count());
-    int32_t index = -2;
-    for (int32_t i = 0; i < users.Count(); ++i) {
-        ASSERT_TRUE(users.Find(users.Items(i)->Nick(), index)) << users.Items(i)->Nick();
-        ASSERT_EQ(i, index);
-    }
-    for (size_t i = 0; i < all.size(); i += 3) {
-        ASSERT_EQ(nullptr, users.Get("N" + std::to_string((i * 7) % all.size())));
-    }
-}
