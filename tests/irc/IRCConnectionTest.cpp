@@ -9,6 +9,7 @@
 #include "RawSocket.h"
 
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -255,9 +256,14 @@ TEST_F(IRCConnection, DestroyingWhileTheReaderIsBlockedInAHandOff) {
 // on an open socket, with the destruction waiting for it.
 TEST_F(IRCConnection, DestroyingWithAFailingDisconnectHandler) {
     Start("");
-    // A line handled first: the reader is then back in its read, blocked.
-    server.Send("A 1\r\n");
-    ASSERT_TRUE(Pump([&] { return received.size() >= 1; }));
+    // Half a line, once taken from the socket, keeps the reader inside its read, where only a
+    // close ends it (a handled line would leave a moment in which it checks for its end).
+    ASSERT_TRUE(server.Send("A 1").WaitScriptDone());
+    const int fd = static_cast<TIdIOHandlerSocket*>(irc->IOHandler())->Binding()->Handle();
+    ASSERT_TRUE(TestSupport::WaitUntil([fd] {
+        int pending = -1;
+        return ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
+    }));
     irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
     TestSupport::Watchdog watchdog("destroying with a failing OnDisconnect");
     irc.reset();
