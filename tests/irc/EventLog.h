@@ -1,7 +1,6 @@
-// Every event of a TIdIRC as one line of text, in the order raised: the event's name and its
-// arguments after the sender. A user shows as its nick ("srv" for the empty nick, "null" for
-// none) with its Reason in brackets; a channel as its name ("-" for none) with "/closed" and
-// its CloseType once closing.
+// Every event of a TIdIRC as a line, in order: its name and the arguments after the sender. A
+// user is its nick ("srv" if empty, "null" for none) and Reason in brackets; a channel its name
+// ("-" for none) with "/closed" and its CloseType once closing.
 #pragma once
 
 #include "IdIRC.h"
@@ -25,14 +24,14 @@ struct EventLog {
     static std::string Str(const std::string& s) { return s; }
     static std::string Str(int32_t n) { return std::to_string(n); }
     static std::string Str(TIdIRCChannelUpdateType t) {
-        static const char* const kinds[] = {"Mode", "Topic", "User", "Names", "Nick",
-                                            "Join", "Part",  "Kick", "Quit"};
-        return kinds[t];
+        return std::vector<std::string>{"Mode", "Topic", "User", "Names", "Nick",
+                                        "Join", "Part",  "Kick", "Quit"}[size_t(t)];
     }
 
-    // A handler that writes AName and the arguments after the sender (a channel sender too).
-    auto Rec(std::string AName) {
-        return [this, AName](auto* sender, auto&&... args) {
+    // Each event given becomes a handler that writes the name after it and the arguments after
+    // the sender (a channel sender too).
+    template <class E, class... Rest> void Rec(E& AEvent, const char* AName, Rest&&... ARest) {
+        AEvent = [this, AName](auto* sender, auto&&... args) {
             std::string line = AName;
             if constexpr (std::is_same_v<decltype(sender), TIdIRCChannel*>) {
                 line += " " + Str(sender);
@@ -40,67 +39,42 @@ struct EventLog {
             ((line += " " + Str(args)), ...);
             Lines.push_back(line);
         };
+        if constexpr (sizeof...(ARest) > 0) {
+            Rec(ARest...);
+        }
     }
 
-    // Binds every event a received line can raise, and OnSend; not OnRaw, OnNicksInUse and
-    // OnList, whose handlers answer something. A CTCP query whose arguments are "hush" is
-    // suppressed. OnChannelUpdate reaches only channels created after this call.
-    void Bind(TIdIRC& AIrc) {
-        AIrc.OnMessage = Rec("Message");
-        AIrc.OnNotice = Rec("Notice");
-        AIrc.OnAction = Rec("Action");
-        AIrc.OnJoin = Rec("Join");
-        AIrc.OnJoined = Rec("Joined");
-        AIrc.OnPart = Rec("Part");
-        AIrc.OnParted = Rec("Parted");
-        AIrc.OnKick = Rec("Kick");
-        AIrc.OnKicked = Rec("Kicked");
-        AIrc.OnNickChange = Rec("NickChange");
-        AIrc.OnNickChanged = [this](TIdIRC* i, const std::string& old) {
+    // Binds every event a received line can raise, and OnSend; not OnPingPong (a PING is
+    // answered without it), OnNicksInUse and OnList. A line whose text ends in "hush" is
+    // suppressed, and so is a CTCP query whose arguments are "hush". OnChannelUpdate reaches
+    // only channels created after this call.
+    void Bind(TIdIRC& I) {
+        Rec(I.OnMessage, "Message", I.OnNotice, "Notice", I.OnAction, "Action", I.OnJoin, "Join",
+            I.OnJoined, "Joined", I.OnPart, "Part", I.OnParted, "Parted", I.OnKick, "Kick",
+            I.OnKicked, "Kicked", I.OnNickChange, "NickChange", I.OnTopic, "Topic", I.OnQuit,
+            "Quit", I.OnNames, "Names", I.OnInvite, "Invite", I.OnError, "Error", I.OnAway, "Away",
+            I.OnNowAway, "NowAway", I.OnUnAway, "UnAway", I.OnWallops, "Wallops", I.OnSystem,
+            "System", I.OnOp, "Op", I.OnDeop, "Deop", I.OnBan, "Ban", I.OnUnban, "Unban", I.OnVoice,
+            "Voice", I.OnDevoice, "Devoice", I.OnChannelMode, "ChannelMode", I.OnChannelModeChanged,
+            "ChannelModeChanged", I.OnUserMode, "UserMode", I.OnUserModeChanged, "UserModeChanged",
+            I.OnInviting, "Inviting", I.OnKill, "Kill", I.OnUnknownCommand, "Unknown",
+            I.OnCTCPReply, "CTCPReply", I.OnSend, "Sent", I.OnNoTopic, "NoTopic", I.OnDCCChat,
+            "DCCChat", I.OnDCCSend, "DCCSend", I.OnDCCResume, "DCCResume", I.OnDCCAccept,
+            "DCCAccept", I.OnLinks, "Links", I.OnChannelUpdate, "Update");
+        I.OnRaw = [](TIdIRC*, TIdIRCUser*, const std::string&, const std::string& AContent,
+                     bool& VSuppress) { VSuppress = AContent.ends_with("hush"); };
+        I.OnNickChanged = [this](TIdIRC* i, const std::string& old) {
             Lines.push_back("NickChanged " + old + " " + i->CurrentNick());
         };
-        AIrc.OnTopic = Rec("Topic");
-        AIrc.OnQuit = Rec("Quit");
-        AIrc.OnNames = Rec("Names");
-        AIrc.OnInvite = Rec("Invite");
-        AIrc.OnPingPong = Rec("PingPong");
-        AIrc.OnError = Rec("Error");
-        AIrc.OnAway = Rec("Away");
-        AIrc.OnNowAway = Rec("NowAway");
-        AIrc.OnUnAway = Rec("UnAway");
-        AIrc.OnWallops = Rec("Wallops");
-        AIrc.OnSystem = Rec("System");
-        AIrc.OnOp = Rec("Op");
-        AIrc.OnDeop = Rec("Deop");
-        AIrc.OnBan = Rec("Ban");
-        AIrc.OnUnban = Rec("Unban");
-        AIrc.OnVoice = Rec("Voice");
-        AIrc.OnDevoice = Rec("Devoice");
-        AIrc.OnChannelMode = Rec("ChannelMode");
-        AIrc.OnChannelModeChanged = Rec("ChannelModeChanged");
-        AIrc.OnUserMode = Rec("UserMode");
-        AIrc.OnUserModeChanged = Rec("UserModeChanged");
-        AIrc.OnInviting = Rec("Inviting");
-        AIrc.OnKill = Rec("Kill");
-        AIrc.OnUnknownCommand = Rec("Unknown");
-        AIrc.OnCTCPReply = Rec("CTCPReply");
-        AIrc.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                                  const std::string& ACommand, const std::string& AArguments,
-                                  bool& VSuppress) {
+        I.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                               const std::string& ACommand, const std::string& AArguments,
+                               bool& VSuppress) {
             Lines.push_back("CTCPQuery " + Str(AUser) + " " + Str(AChannel) + " " + ACommand + " " +
                             AArguments);
             VSuppress = AArguments == "hush";
         };
-        AIrc.OnStateChange = [this, &AIrc](TIdComponent*) {
-            Lines.push_back("State " + std::to_string(AIrc.State()));
+        I.OnStateChange = [this, &I](TIdComponent*) {
+            Lines.push_back("State " + std::to_string(I.State()));
         };
-        AIrc.OnSend = Rec("Sent");
-        AIrc.OnNoTopic = Rec("NoTopic");
-        AIrc.OnDCCChat = Rec("DCCChat");
-        AIrc.OnDCCSend = Rec("DCCSend");
-        AIrc.OnDCCResume = Rec("DCCResume");
-        AIrc.OnDCCAccept = Rec("DCCAccept");
-        AIrc.OnLinks = Rec("Links");
-        AIrc.OnChannelUpdate = Rec("Update");
     }
 };

@@ -1,8 +1,8 @@
-// The component's tests: the test's thread is the window's thread (registered with the
-// hand-off queue, which it drains while it waits), a loopback server plays the IRC server,
-// and the received lines and unhandled commands are written down in order.
+// The test's thread is the window's thread (it drains the hand-off queue while it waits), a
+// loopback server plays the IRC server, and received lines and events are written down.
 #pragma once
 
+#include "EventLog.h"
 #include "IdIRC.h"
 #include "IdMainThreadQueue.h"
 #include "LoopbackServer.h"
@@ -10,10 +10,22 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+// AText cut at every ASeparator; an empty text is no piece at all.
+inline std::vector<std::string> Split(const std::string& AText, char ASeparator) {
+    std::vector<std::string> pieces;
+    for (size_t from = 0; from < AText.size();) {
+        const size_t at = std::min(AText.find(ASeparator, from), AText.size());
+        pieces.push_back(AText.substr(from, at - from));
+        from = at + 1;
+    }
+    return pieces;
+}
 
 class IRCFixture : public ::testing::Test {
 public:
@@ -27,7 +39,6 @@ public:
     // A component aimed at APeer, bound to 127.0.0.1 (so the USER line names that address).
     std::unique_ptr<TIdIRC> Aimed(const LoopbackServer& APeer) {
         received.clear();
-        unknown.clear();
         auto client = std::make_unique<TIdIRC>();
         client->SetHost(LoopbackServer::Host());
         client->SetPort(APeer.Port());
@@ -36,28 +47,40 @@ public:
         client->OnReceive = [this](TIdIRC*, const std::string& ALine) {
             received.push_back(ALine);
         };
-        client->OnUnknownCommand = [this](TIdIRC*, TIdIRCUser*, const std::string& ACommand,
-                                          const std::string&) { unknown.push_back(ACommand); };
         return client;
     }
-    void CreateAndConnect() {
+    // Connects as "me" (alternative "alt") with every event written to log, then hands over
+    // ASession's lines ("\n" between) as the reader would.
+    void Start(const std::string& ASession) {
         irc = Aimed(server);
+        irc->SetNick("me");
+        irc->SetAltNick("alt");
+        irc->Replies().SetVersion("v1");
+        // A clock that stands still: only the first CTCP answer goes.
+        irc->CTCPLimiter() =
+            TIdIRCCTCPLimiter([] { return std::chrono::steady_clock::time_point(); });
+        log.Bind(*irc);
         irc->Connect();
+        Feed(ASession);
+    }
+    // Hands over each line in turn, log holding only the last one's events.
+    void Feed(const std::string& ALines) {
+        for (const std::string& line : Split(ALines, '\n')) {
+            if (!irc) {
+                return; // a handler destroyed it
+            }
+            log.Lines.clear();
+            irc->HandleReceivedLine(line);
+        }
     }
 
     // Runs the reader's hand-offs until APredicate holds; false after the hang limit.
     bool Pump(const std::function<bool()>& APredicate) {
         return Queue().ProcessPendingUntil(APredicate, int(TestSupport::HangLimit.count()));
     }
-    bool PumpUntilReceived(size_t ACount) {
-        return Pump([&] { return received.size() >= ACount; });
-    }
-    bool PumpUntilReaderEnded() {
-        return Pump([&] { return irc->ReadThreadEnded(); });
-    }
 
     LoopbackServer server;
     std::unique_ptr<TIdIRC> irc;
     std::vector<std::string> received; // OnReceive
-    std::vector<std::string> unknown;  // OnUnknownCommand's command
+    EventLog log;
 };

@@ -1,6 +1,5 @@
-// Against a real IRC server (ngircd) with real peers (ii): what the component makes of the
-// lines a server and other clients actually send. One server; the steps build on each other.
-#include "EventLog.h"
+// Against a real server (ngircd) and peer (ii): the lines they actually send, and what the
+// server makes of the component's. One session; the steps build on each other.
 #include "IRCFixture.h"
 #include "IiClient.h"
 #include "NgircdServer.h"
@@ -13,13 +12,11 @@ class IRCServerEvents : public IRCFixture {
 public:
     std::unique_ptr<TIdIRC> Client(uint16_t APort, const std::string& ANick,
                                    const std::string& AAlt) {
-        auto client = std::make_unique<TIdIRC>();
-        client->SetHost(NgircdServer::Host());
+        auto client = Aimed(server);
         client->SetPort(APort);
         client->SetNick(ANick);
         client->SetSendInterval(0); // nothing here drives a send queue
         client->SetAltNick(AAlt);
-        client->Replies().SetVersion("Vozorur2.3");
         log.Bind(*client);
         return client;
     }
@@ -28,11 +25,12 @@ public:
                  std::chrono::milliseconds ALimit = TestSupport::HangLimit) {
         return Queue().ProcessPendingUntil(
             [&] {
-                const auto found =
-                    std::find_if(log.Lines.begin() + long(FSearched), log.Lines.end(),
-                                 [&](const std::string& l) { return l.starts_with(AText); });
-                FSearched = found == log.Lines.end() ? FSearched : found - log.Lines.begin() + 1;
-                return found != log.Lines.end();
+                while (FSearched < log.Lines.size()) {
+                    if (log.Lines[FSearched++].starts_with(AText)) {
+                        return true;
+                    }
+                }
+                return false;
             },
             int(ALimit.count()));
     }
@@ -44,7 +42,6 @@ public:
         return all;
     }
 
-    EventLog log;
     size_t FSearched = 0;
 };
 
@@ -73,11 +70,35 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
 
     // The nick is taken: the alternative is registered, and the client's own entry says so.
     auto me = Client(ngircd.Port(), "peer", "bob");
+    me->Replies().SetVersion("Vozorur2.3");
     me->Connect();
     ASSERT_TRUE(WaitFor("Error srv 433 * peer")) << Lines();
     ASSERT_TRUE(WaitFor("Sent NICK bob")) << Lines();
     ASSERT_TRUE(WaitFor("State 4")) << Lines() << ngircd.Log();
     EXPECT_EQ(me->User()->Nick(), "bob");
+
+    // A long text comes back from the server whole: no piece was too long for it as relayed,
+    // none starts inside a UTF-8 sequence, and an action keeps its framing on each. No blanks:
+    // the server drops them at a line's end.
+    std::string text;
+    while (text.size() < 1400) {
+        text += "\xF0\x9F\x98\x80\xC3\xA9\xE2\x82\xAC" + std::to_string(text.size()) + "-";
+    }
+    for (const std::string kind : {"Message", "Action"}) {
+        const size_t from = log.Lines.size();
+        kind == "Action" ? me->Action("bob", text) : me->Say("bob", text);
+        me->Say("bob", "END");
+        ASSERT_TRUE(WaitFor("Message bob - END")) << Lines();
+        std::string whole;
+        for (size_t i = from; log.Lines[i] != "Message bob - END"; ++i) {
+            if (log.Lines[i].starts_with(kind + " bob - ")) {
+                const std::string piece = log.Lines[i].substr(kind.size() + 7);
+                EXPECT_NE(static_cast<unsigned char>(piece.at(0)) & 0xC0, 0x80) << piece;
+                whole += piece;
+            }
+        }
+        EXPECT_EQ(whole, text) << kind;
+    }
 
     // Own JOIN, the MODE request and its answer; the names with the peer as operator.
     me->Join("#velmor");
@@ -94,24 +115,18 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
         std::string event;
     } steps[] = {
         {"a message", "PRIVMSG #velmor :hello there", "Message peer #velmor hello there"},
-        {"a notice", "NOTICE #velmor :note", "Notice peer #velmor note"},
-        {"an action",
-         "PRIVMSG #velmor :\x01"
-         "ACTION waves\x01",
-         "Action peer #velmor waves"},
         {"a topic", "TOPIC #velmor :the game is on", "Topic peer #velmor #velmor the game is on"},
         {"+o", "MODE #velmor +o bob", "Op peer #velmor bob"},
-        {"+v", "MODE #velmor +v bob", "Voice peer #velmor bob"},
-        {"+b", "MODE #velmor +b bad!*@*", "Ban peer #velmor bad!*@*"},
-        {"ngircd's half-op takes its nick: -v goes to bob", "MODE #velmor +h-v peer bob",
-         "Devoice peer #velmor bob"},
+        {"ngircd's half-op takes its nick: v goes to bob", "MODE #velmor +hv peer bob",
+         "Voice peer #velmor bob"},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.why);
         peer.Raw(s.command);
         EXPECT_TRUE(WaitFor(s.event)) << Lines();
     }
-    EXPECT_EQ(me->Channels().Get("#velmor")->MemberFlags("bob"), IRCMemberOperator);
+    EXPECT_EQ(me->Channels().Get("#velmor")->MemberFlags("bob"),
+              IRCMemberOperator | IRCMemberVoice);
 
     peer.Say("bob", "\x01VERSION\x01");
     // The answer is written while this thread runs the hand-offs, so wait here, not in ii.
@@ -120,15 +135,6 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
     })) << peer.Log()
         << Lines();
 
-    // Another user comes, leaves, comes back and is kicked; then the client itself is.
-    IiClient carol(ngircd.Port(), "carol");
-    ASSERT_TRUE(carol.Join("#velmor"));
-    EXPECT_TRUE(WaitFor("Join carol #velmor")) << Lines();
-    carol.Raw("PART #velmor :later");
-    EXPECT_TRUE(WaitFor("Part carol(later) #velmor")) << Lines();
-    ASSERT_TRUE(carol.Join("#velmor"));
-    peer.Raw("KICK #velmor carol :out");
-    EXPECT_TRUE(WaitFor("Kick peer(out) carol(out) #velmor")) << Lines();
     peer.Raw("KICK #velmor bob :bye");
     EXPECT_TRUE(WaitFor("Kicked peer(bye) #velmor/closed2")) << Lines();
     EXPECT_EQ(me->Channels().Get("#velmor"), nullptr);
@@ -136,6 +142,5 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
     // Left silent, the client is pinged by the server and answers.
     const auto pingLimit = std::chrono::seconds(config.PingTimeout + 10);
     EXPECT_TRUE(WaitFor("Sent PONG :irc.brisal.test", pingLimit)) << Lines();
-    EXPECT_TRUE(WaitFor("PingPong")) << Lines();
     EXPECT_EQ(me->State(), csLoggedIn);
 }

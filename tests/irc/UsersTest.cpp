@@ -14,20 +14,15 @@ TEST(IRCFoldName, ComparisonAndLookupAgree) {
         bool same;
     } cases[] = {
         {"ASCII letters fold", "AliCe", "aLICE", true},
-        {"the bytes next to A-Z do not: '@' and '`'", "@x", "`x", false},
         {"IRC's { } | ~ are not [ ] \\ ^", "{a}|~", "[a]\\^", false},
-        {"a different length is a different name", "a", "ab", false},
         {"Windows-1252 capital A grave, the first folded byte", "\xC0", "\xE0", true},
         {"Windows-1252 capital thorn, the last of the range", "J\xDE", "j\xFE", true},
         {"the multiplication sign is not the division sign", "\xD7", "\xF7", false},
-        {"sharp s has no capital: it is not y diaeresis", "\xDF", "\xFF", false},
-        {"Windows-1252 S caron, OE, Z caron", "\x8A\x8C\x8E", "\x9A\x9C\x9E", true},
         {"Windows-1252 Y diaeresis folds to 0xFF", "\x9F", "\xFF", true},
         {"UTF-8 capital E acute", "\xC3\x89lodie", "\xC3\xA9LODIE", true},
         {"UTF-8 capital Y diaeresis folds to U+00FF", "\xC5\xB8", "\xC3\xBF", true},
         {"UTF-8 Cyrillic KA and NJE differ where a byte-wise fold would merge them", "\xD0\x9A",
          "\xD0\x8A", false},
-        {"UTF-8 multiplication sign stays", "\xC3\x97", "\xC3\xB7", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -44,8 +39,7 @@ TEST(IRCUsers, AddCountsReferencesAndReleaseFreesAtZero) {
     EXPECT_EQ(alice, users.Add("ALICE", ""));
     EXPECT_EQ("a@host", alice->Address()) << "an empty address keeps the known one";
     EXPECT_EQ(alice, users.Add("alice", "a@other"));
-    EXPECT_EQ("a@other", alice->Address()) << "a different address replaces it";
-    EXPECT_EQ("Alice", alice->Nick()) << "the first spelling stays";
+    EXPECT_EQ("Alice a@other", alice->Nick() + " " + alice->Address());
     users.Release(alice);
     users.Release(alice);
     EXPECT_EQ(alice, users.Get("alice"));
@@ -67,23 +61,15 @@ TEST(IRCUsers, AddCountsReferencesAndReleaseFreesAtZero) {
 TEST(IRCUsers, ReleaseFreesOnlyTheFirstFoundAndKeepsIndexesRight) {
     const struct {
         const char* why;
-        std::vector<int> released; // indexes into bob, carol, dave: one reference each
-        std::string left;          // nicks in list order afterwards
-        int bobIndex;              // Find("BOB") afterwards
+        std::string released; // digits, indexes into bob, carol, dave: one reference each
+        std::string left;     // nicks in list order afterwards
+        int bobIndex;         // Find("BOB") afterwards
     } cases[] = {
-        {"a namesake behind the first is not freed at 0: a search meets the first",
-         {1},
-         "bob Bob dave erin",
-         0},
-        {"the first namesake is freed; the next becomes what a search meets",
-         {0},
-         "Bob dave erin",
-         0},
-        {"once the first is gone, the shadowed one is freed by its release",
-         {0, 1},
-         "dave erin",
-         -1},
-        {"a removal in the middle renumbers the users behind it", {2}, "bob Bob erin", 0},
+        {"a namesake behind the first is not freed at 0: a search meets the first", "1",
+         "bob Bob dave erin", 0},
+        {"the first namesake is freed; the next is what a search meets", "0", "Bob dave erin", 0},
+        {"once the first is gone, the shadowed one is freed by its release", "01", "dave erin", -1},
+        {"a removal in the middle renumbers the users behind it", "2", "bob Bob erin", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -93,8 +79,8 @@ TEST(IRCUsers, ReleaseFreesOnlyTheFirstFoundAndKeepsIndexesRight) {
             added.push_back(users.Add(nick, ""));
         }
         added[1]->SetNick("Bob");
-        for (const int i : c.released) {
-            users.Release(added[size_t(i)]);
+        for (const char i : c.released) {
+            users.Release(added[size_t(i - '0')]);
         }
         std::string left;
         int32_t index = -2;
@@ -109,27 +95,5 @@ TEST(IRCUsers, ReleaseFreesOnlyTheFirstFoundAndKeepsIndexesRight) {
         EXPECT_EQ(c.left, left);
         EXPECT_EQ(c.bobIndex >= 0, users.Find("BOB", index));
         EXPECT_EQ(c.bobIndex, index);
-    }
-}
-
-// Removals from everywhere in a big list: the hash index must still find every survivor at
-// its position once removals have shifted entries of shared probe runs.
-TEST(IRCUsers, ManyRemovalsKeepEveryLookupAndPositionRight) {
-    TIdIRCUsers users(nullptr);
-    std::vector<TIdIRCUser*> all;
-    for (int i = 0; i < 3000; ++i) {
-        all.push_back(users.Add("n" + std::to_string(i), ""));
-    }
-    for (size_t i = 0; i < all.size(); i += 3) {
-        users.Release(all[(i * 7) % all.size()]); // 7 and 3000 are coprime: every third user
-    }
-    ASSERT_EQ(2000, users.Count());
-    int32_t index = -2;
-    for (int32_t i = 0; i < users.Count(); ++i) {
-        ASSERT_TRUE(users.Find(users.Items(i)->Nick(), index)) << users.Items(i)->Nick();
-        ASSERT_EQ(i, index);
-    }
-    for (size_t i = 0; i < all.size(); i += 3) {
-        ASSERT_EQ(nullptr, users.Get("N" + std::to_string((i * 7) % all.size())));
     }
 }

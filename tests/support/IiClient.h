@@ -1,8 +1,6 @@
-// A second real IRC client for end-to-end tests: Debian's `ii`, driven through its files.
-// ii keeps a directory per server and one per channel or query partner below it, each with an
-// `out` file of what it received there; commands go through the server's `in` FIFO, which this
-// helper keeps open so they are sent in the order given. ii writes nothing for the raw lines
-// it sends, so a test waits on the receiving side.
+// A second real IRC client for end-to-end tests: Debian's `ii`. It writes what it receives to
+// an `out` file per server, channel or query partner (lower case); commands go through the
+// server's `in` FIFO, held open so they go in order. Wait on the receiving side.
 #pragma once
 
 #include "ChildProcess.h"
@@ -11,7 +9,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -29,23 +26,18 @@ public:
     void Say(const std::string& ATarget, const std::string& AText) {
         Raw("PRIVMSG " + ATarget + " :" + AText);
     }
-    // One IRC command line, without CR LF. The leading "/" makes ii send the rest unchanged
-    // (its own commands are single letters).
-    void Raw(const std::string& ALine) { Command("/" + ALine); }
+    // One IRC command line, without CR LF: ii sends what follows a "/" unchanged.
+    void Raw(const std::string& ALine);
 
     // Waits until AText appears in the out file of AWhere ("" for the server, else a channel
-    // or a nick) after the previous match in that file.
-    bool WaitForText(const std::string& AText, const std::string& AWhere = "",
-                     std::chrono::milliseconds ALimit = TestSupport::HangLimit);
+    // or a nick, in lower case).
+    bool WaitForText(const std::string& AText, const std::string& AWhere = "");
     std::string Out(const std::string& AWhere = "") const;
     std::string Log() const { return FProcess->Log(); }
 
 private:
-    void Command(const std::string& ALine);
-
     std::string FNick;
     TempDir FDirectory;
     std::unique_ptr<ChildProcess> FProcess;
-    int FInput = -1;                        // the server FIFO, open for writing
-    std::map<std::string, size_t> FMatched; // per out file: where the next wait searches from
+    int FInput = -1; // the server FIFO, open for writing
 };

@@ -3,28 +3,12 @@
 #include "RawSocket.h"
 #include "Waiting.h"
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
 const char* const kProgram = "/usr/sbin/ngircd";
-
-bool Accepts(uint16_t APort) {
-    RawSocket probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(APort);
-    return probe.Valid() &&
-           ::connect(probe.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-}
-
 } // namespace
 
 NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(AConfig) {
@@ -33,9 +17,10 @@ NgircdServer::NgircdServer(NgircdConfig AConfig) : FConfig(AConfig) {
         throw std::runtime_error(std::string(kProgram) + " is missing: run scripts/deps.sh");
     }
     // Run as root, the server runs as "nobody", which must read its configuration and MOTD.
-    fs::permissions(FDirectory.Path(), fs::perms::owner_all | fs::perms::group_read |
-                                           fs::perms::group_exec | fs::perms::others_read |
-                                           fs::perms::others_exec);
+    fs::permissions(FDirectory.Path(),
+                    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    fs::perm_options::add);
     fs::create_directory(FDirectory.Path() / "conf.d");
     FDirectory.WriteFile("motd", "Brisal test server\n");
     // A port free a moment ago can be taken before the server binds it; the server then ends,
@@ -83,6 +68,7 @@ bool NgircdServer::StartOn(uint16_t APort) {
     FProcess = std::make_unique<ChildProcess>(
         std::vector<std::string>{kProgram, "--nodaemon", "--config", directory + "/ngircd.conf"},
         FDirectory.Path() / "ngircd.log", true);
-    return TestSupport::WaitUntil([&] { return !FProcess->Running() || Accepts(FPort); }) &&
+    return TestSupport::WaitUntil(
+               [&] { return !FProcess->Running() || RawSocket::Connected(FPort).Valid(); }) &&
            FProcess->Running();
 }

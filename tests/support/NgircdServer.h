@@ -1,12 +1,9 @@
 // A real IRC server for end-to-end tests: Debian's ngircd on 127.0.0.1, on a free port, with a
-// configuration of its own in a temporary directory and nothing looked up (no DNS, ident or
-// PAM), so registration answers at once. The constructor returns once the port accepts
-// connections; the destructor stops the server.
-//
-// As with any ngircd: nicks are at most 9 characters (432 beyond); after registration each
-// command costs its sender about a second of penalty unless FloodPenalty is off (wait for
-// lines, never sleep); a silent connection is pinged after PingTimeout seconds; the first user
-// to join a channel is its operator. Its own lines come from "irc.brisal.test".
+// configuration of its own and nothing looked up (no DNS, ident or PAM). The constructor
+// returns once the port accepts connections; the destructor stops the server. Nicks are at
+// most 9 characters (432 beyond); each command costs about a second of penalty unless
+// FloodPenalty is off; a silent client is pinged after PingTimeout seconds; the first user to
+// join a channel is its operator. Its own lines come from "irc.brisal.test".
 #pragma once
 
 #include "ChildProcess.h"

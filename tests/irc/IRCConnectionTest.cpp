@@ -1,0 +1,295 @@
+// Connecting: the registration's bytes and the errors. Reading: lines in order, each whole,
+// however the bytes are cut; and a clean end on every kind of end, destruction included.
+#include "IRCFixture.h"
+
+#include "IdException.h"
+#include "IdIOHandlerSocket.h"
+#include "IdSocketHandle.h"
+#include "IdStack.h"
+#include "ProbeStack.h"
+#include "RawSocket.h"
+
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using IRCConnection = IRCFixture;
+
+const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
+
+} // namespace
+
+TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
+    ProbeStackScope probe; // each row says what this machine's own name resolves to
+    const struct {
+        const char* why;
+        std::string password;
+        std::string boundIP; // empty: the client is named by its own name's lookup
+        TIdStrings ownName;  // what that lookup finds; none: "Host not found."
+        std::string expected;
+    } cases[] = {
+        {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1", TIdStrings{},
+         "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+        {"a password goes first", "s3cret", "127.0.0.1", TIdStrings{},
+         "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+        {"unbound: the first address of the machine's name stands for the client", "", "",
+         TIdStrings{"192.0.2.7", "192.0.2.8"},
+         "NICK Nick\r\nUSER username 192.0.2.7 192.0.2.7 :Real name\r\n"},
+        {"unbound, the machine's name unknown: the address the socket is bound to", "s3cret", "",
+         TIdStrings{},
+         "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoopbackServer peer;
+        std::vector<TIdIRCState> states; // outlives the client, whose destruction changes State
+        irc = Aimed(peer);
+        ProbeStack::Active()->OwnNameAddresses = c.ownName;
+        irc->SetBoundIP(c.boundIP);
+        irc->SetPassword(c.password);
+        irc->OnStateChange = [&states, client = irc.get()](TIdComponent*) {
+            states.push_back(client->State());
+        };
+        irc->Connect(100);
+        EXPECT_EQ(states, (std::vector<TIdIRCState>{csConnecting, csConnected}));
+        ASSERT_TRUE(peer.WaitForReceived(":Real name\r\n"));
+        EXPECT_EQ(peer.Received(), c.expected);
+        irc.reset();
+    }
+}
+
+// A later connect names the server the component learned in USER, and a connect while
+// connected first closes the old connection.
+TEST_F(IRCConnection, ReconnectClosesTheOldConnectionAndNamesTheKnownServer) {
+    Start("");
+    irc->HandleReceivedLine(":irc.example.net 001 me :Welcome");
+    LoopbackServer later;
+    irc->SetPort(later.Port());
+    irc->Connect();
+    EXPECT_TRUE(server.WaitForClientClose());
+    ASSERT_TRUE(later.WaitForReceived("Real name\r\n"));
+    EXPECT_EQ(later.Received(),
+              "NICK me\r\nUSER username 127.0.0.1 irc.example.net :Real name\r\n");
+}
+
+// Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
+// registering become the component's own error, anything else passes unchanged.
+TEST_F(IRCConnection, ConnectErrorsReachTheCallerAsTheyShould) {
+    const struct {
+        const char* why;
+        std::function<void(TIdIRC&)> onConnect; // nullptr: nobody listens
+        std::string expected;
+    } cases[] = {
+        {"a refused connect passes unchanged", nullptr,
+         "Socket Error # 10061\r\nConnection refused."},
+        {"a socket error while registering: the write meets a socket shut for writing",
+         [](TIdIRC& c) {
+             ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
+                        SHUT_WR);
+         },
+         "IRC: IRC Connect Failed"},
+        {"a handler's own error", [](TIdIRC&) { throw std::runtime_error("failed"); }, "failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoopbackServer peer;
+        irc = Aimed(peer);
+        if (!c.onConnect) {
+            irc->SetPort(FreeLoopbackPort());
+        } else {
+            irc->OnConnect = [&](TIdComponent*) { c.onConnect(*irc); };
+        }
+        std::string message;
+        try {
+            irc->Connect();
+        } catch (const EComponentError& e) {
+            message = std::string("IRC: ") + e.what();
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, c.expected);
+        EXPECT_EQ(irc->State(), c.onConnect ? csConnected : csConnecting);
+    }
+}
+
+// What ends the reader, and what must still arrive before it ends. The component is not told:
+// its state stays, and a disconnect then skips the ended reader.
+TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
+    const struct {
+        const char* why;
+        std::string wire;
+        size_t chunk;          // 0: one segment
+        std::string expected;  // the lines handled, "|" after each
+        std::string endedWith; // "": still reading
+    } cases[] = {
+        {"two lines in one segment are two lines, in order", "PONG :a\r\nPONG :b\r\n", 0,
+         "PONG :a|PONG :b|", ""},
+        {"a line split across segments is one line", "SAY #c :hello there\r\n", 7,
+         "SAY #c :hello there|", ""},
+        {"a CR LF split between segments leaves no CR", "A 1\r\nB 2\r\n", 4, "A 1|B 2|", ""},
+        {"a bare LF ends a line too; an empty line raises nothing", "X 1\n\r\nY 2\r\n", 0,
+         "X 1|Y 2|", ""},
+        {"a line of the longest length allowed is read", std::string(16383, 'x') + "\n", 0,
+         std::string(16383, 'x') + "|", ""},
+        {"a line over 16384 bytes, after the lines before it; the link stays open",
+         "A 1\r\nB 2\r\n" + std::string(16385, 'x') + "\r\nC 3\r\n", 0, "A 1|B 2|",
+         "Max line length exceeded."},
+        {"an unterminated run over 16384 bytes", "A 1\r\n" + std::string(20000, 'y'), 0, "A 1|",
+         "Max line length exceeded."},
+        {"a server close, after every complete line it sent", kFour, 0, "A 1|B 2|C 3|D 4|",
+         "Connection Closed Gracefully."},
+        {"a handler's exception (on B), with the next lines in the same hand-off", kFour, 0,
+         "A 1|B 2|", "handler failed"},
+        {"a handler's exception (on B), with the next lines arriving later", kFour, 4, "A 1|B 2|",
+         "handler failed"},
+        {"a handler's exception on the last line, the server quiet after it", "A 1\r\nB 2\r\n", 0,
+         "A 1|B 2|", "handler failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoopbackServer peer;
+        irc = Aimed(peer);
+        irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
+            if (received.back() == "B 2" && c.endedWith == "handler failed") {
+                throw std::runtime_error("handler failed");
+            }
+        };
+        irc->Connect();
+        peer.Send(c.wire, c.chunk, c.chunk == 0 ? 0ms : 1ms);
+        if (c.endedWith.starts_with("Connection Closed")) {
+            peer.Close();
+        }
+        const bool reading = c.endedWith.empty();
+        if (reading) {
+            peer.Send("END\r\n"); // a sentinel: nothing else came in between
+        }
+        ASSERT_TRUE(Pump([&] {
+            return reading ? !received.empty() && received.back() == "END" : irc->ReadThreadEnded();
+        }));
+        std::string lines;
+        for (const std::string& line : received) {
+            lines += line + "|";
+        }
+        EXPECT_EQ(lines, c.expected + (reading ? "END|" : ""));
+        EXPECT_EQ(irc->ReadThreadEndedWith(), c.endedWith);
+        EXPECT_EQ(irc->State(), csConnected);
+        TestSupport::Watchdog watchdog("Disconnect after the reader ended");
+        irc->Disconnect(true);
+    }
+}
+
+// A slow burst returns the window's thread to its event loop (to repaint) after a few
+// milliseconds, the rest following in later hand-offs; each line's events finish first.
+TEST_F(IRCConnection, EachLinesEventsFinishBeforeTheNextLineBegins) {
+    Start("");
+    std::string events, expected, lines;
+    irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string& ACommand, const std::string&, bool&) {
+        events += received.back() + " raw " + ACommand + "|";
+        const auto until = std::chrono::steady_clock::now() + 200us; // a slow window
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    };
+    for (int i = 0; i < 100; ++i) {
+        const std::string command = "C" + std::to_string(i);
+        lines += command + " x\r\n";
+        expected += command + " x raw " + command + "|";
+    }
+    server.Send(lines);
+    ASSERT_TRUE(TestSupport::WaitUntil([] { return Queue().PendingCount() == 1; }));
+    Queue().ProcessPending();
+    // 16 lines of 200 us each are past the 2 ms a hand-off may take.
+    EXPECT_GT(received.size(), 0u);
+    EXPECT_LE(received.size(), 16u);
+    ASSERT_TRUE(Pump([&] { return received.size() >= 100; }));
+    EXPECT_EQ(events, expected);
+}
+
+// A handler that lets go of the reader ends its batch: no further line of it is handled,
+// nothing freed is touched, and a new session sees none of the old one's lines.
+TEST_F(IRCConnection, NoLineIsHandledAfterAHandlerLetGoOfTheReader) {
+    for (const std::string action : {"disconnect", "reconnect", "destroy"}) {
+        SCOPED_TRACE(action);
+        LoopbackServer peer, later;
+        irc = Aimed(peer);
+        irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
+            ASSERT_NE(irc, nullptr);
+            if (received.back() != "B 2") {
+                return;
+            }
+            TestSupport::Watchdog watchdog(action + " from a handler");
+            irc->SetPort(later.Port());
+            if (action == "destroy") {
+                irc.reset();
+            } else {
+                action == "reconnect" ? irc->Connect() : irc->Disconnect(true);
+            }
+        };
+        irc->Connect();
+        peer.Send(kFour);
+        ASSERT_TRUE(Pump([&] { return received.size() >= 2; }));
+        std::vector<std::string> expected = {"A 1", "B 2"};
+        if (action == "reconnect") {
+            ASSERT_TRUE(later.WaitForReceived(":Real name\r\n"));
+            later.Send("NEW 1\r\n");
+            ASSERT_TRUE(Pump([&] { return received.size() >= 3; }));
+            expected.push_back("NEW 1");
+        } else if (action == "disconnect") {
+            ASSERT_TRUE(Pump([&] { return irc->ReadThreadEnded(); }));
+            irc->HandleReceivedLine("PING :x"); // nor is a line handed over now handled
+        }
+        EXPECT_EQ(received, expected);
+    }
+}
+
+// The window closed while the reader waits in a hand-off that has not run yet: the hand-off
+// fails instead of running on a freed component, and the destruction does not wait forever.
+TEST_F(IRCConnection, DestroyingWhileTheReaderIsBlockedInAHandOff) {
+    Start("");
+    server.Send(kFour);
+    ASSERT_TRUE(TestSupport::WaitUntil([] { return Queue().PendingCount() == 1; }));
+    TestSupport::Watchdog watchdog("destroying the component");
+    irc.reset();
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(Queue().PendingCount(), 0u);
+}
+
+// A handler that raises while the component is destroyed must not leave the reader blocked
+// on an open socket, with the destruction waiting for it.
+TEST_F(IRCConnection, DestroyingWithAFailingDisconnectHandler) {
+    Start("");
+    // Half a line, once taken from the socket, keeps the reader inside its read, where only a
+    // close ends it (a handled line would leave a moment in which it checks for its end).
+    ASSERT_TRUE(server.Send("A 1").WaitScriptDone());
+    const int fd = static_cast<TIdIOHandlerSocket*>(irc->IOHandler())->Binding()->Handle();
+    ASSERT_TRUE(TestSupport::WaitUntil([fd] {
+        int pending = -1;
+        return ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
+    }));
+    irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
+    TestSupport::Watchdog watchdog("destroying with a failing OnDisconnect");
+    irc.reset();
+}
+
+// Destruction right after the server closed, at whatever point the reader then is (reading
+// the rest, in a hand-off, ending): repeated to meet several of those points.
+TEST_F(IRCConnection, DestroyingRightAfterAServerClose) {
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        LoopbackServer peer;
+        irc = Aimed(peer);
+        irc->Connect();
+        peer.Send(kFour).Close();
+        ASSERT_TRUE(peer.WaitScriptDone());
+        if (round % 2 == 1) {
+            std::this_thread::yield();
+            Queue().ProcessPending();
+        }
+        TestSupport::Watchdog watchdog("destroying after a server close");
+        irc.reset();
+    }
+}
