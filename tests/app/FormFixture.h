@@ -6,6 +6,8 @@
 #include "TempDir.h"
 #include "Unit1.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@ protected:
         FPrevious = TErrorDisplay::SetPresenter(
             [this](const QString& AText) { Errors.push_back(AText.toStdString()); });
         Form = std::make_unique<TForm1>();
+        Form->Timer1->stop(); // a test ticks it itself
     }
     void TearDown() override {
         Form.reset();

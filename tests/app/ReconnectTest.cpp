@@ -27,7 +27,6 @@ class ReconnectTest : public FormFixture {
 protected:
     void SetUp() override {
         FormFixture::SetUp();
-        Form->Timer1->stop();
         Form->SetReconnectDelays({20, 50, 100});
     }
     static bool WaitFor(const std::function<bool()>& APredicate) {
