@@ -204,11 +204,16 @@ void TIdIRC::HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASpli
     if (FState == csDisconnected || VLine.empty()) {
         return;
     }
-    FLastReceived = FClock();
-    FPingOut = false;
     FLineBuffer.swap(VLine);
     FillIRCLineTokens(FLineBuffer, ASplit, FLine);
     ReceiveLine();
+}
+
+void TIdIRC::LinesArrived() {
+    if (FState != csDisconnected) {
+        FLastReceived = FClock();
+        FPingOut = false;
+    }
 }
 
 void TIdIRC::ReceiveLine() {

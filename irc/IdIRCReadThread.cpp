@@ -102,6 +102,9 @@ void TIdIRCReadThread::HandOff(TIdIRCReadLink& ALink, size_t ABatch) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     TIdIRCReadBatch& batch = ALink.Batches[ABatch];
+    if (ALink.Client != nullptr) {
+        ALink.Client->LinesArrived();
+    }
     size_t handled = 0;
     while (!batch.Done()) {
         // Re-read for every line: a handler may have disconnected, reconnected or destroyed

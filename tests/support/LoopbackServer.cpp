@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,9 @@ void LoopbackServer::Run() {
             Pump(-1);
             continue;
         }
-        const Action action = FScript.front();
+        // Moved, not copied: a flood's bytes are tens of megabytes. The emptied head stays
+        // until the action is done.
+        const Action action = std::move(FScript.front());
         lock.unlock();
         const bool done = Perform(action);
         lock.lock();
