@@ -35,44 +35,31 @@ void ConnectTo(TIdTCPClient& client, const LoopbackServer& server) {
 // close reported; the next read raises without reporting it again. A connect to the next
 // server starts with none of the old bytes.
 TEST(TCPClientPeerClose, ReportsOnceThenRaisesClosedGracefully) {
-    const struct {
-        const char* wire;
-        int32_t buffered;
-        Log expected;
-    } cases[] = {
-        {"one\r\nabc",
-         3,
-         {"line one", "hsDisconnected", "OnDisconnected", "line ",
-          "Connection Closed Gracefully."}},
-        {"", 0, {"hsDisconnected", "OnDisconnected", "Connection Closed Gracefully."}},
+    LoopbackServer server;
+    server.Send("one\r\nabc").Close();
+    TIdTCPClient client;
+    Log log;
+    client.OnDisconnected = [&](TIdComponent*) { log.push_back("OnDisconnected"); };
+    client.OnStatus = [&](TIdComponent*, TIdStatus status, const std::string&) {
+        if (status == hsDisconnected) {
+            log.push_back("hsDisconnected");
+        }
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.wire);
-        LoopbackServer server;
-        server.Send(c.wire).Close();
-        TIdTCPClient client;
-        Log log;
-        client.OnDisconnected = [&](TIdComponent*) { log.push_back("OnDisconnected"); };
-        client.OnStatus = [&](TIdComponent*, TIdStatus status, const std::string&) {
-            if (status == hsDisconnected) {
-                log.push_back("hsDisconnected");
-            }
-        };
-        ConnectTo(client, server);
-        log.push_back(Raised<EIdConnClosedGracefully>([&] {
-            for (;;) {
-                log.push_back("line " + client.ReadLn());
-            }
-        }));
-        EXPECT_EQ(log, c.expected);
-        EXPECT_EQ(client.InputBuffer()->Size(), c.buffered);
-        EXPECT_FALSE(client.Connected());
-        EXPECT_TRUE(server.WaitForClientClose()) << "the client's side stayed open";
-        LoopbackServer next;
-        next.Send("hi\r\n");
-        ConnectTo(client, next);
-        EXPECT_EQ(client.ReadLn(), "hi");
-    }
+    ConnectTo(client, server);
+    log.push_back(Raised<EIdConnClosedGracefully>([&] {
+        for (;;) {
+            log.push_back("line " + client.ReadLn());
+        }
+    }));
+    EXPECT_EQ(log, (Log{"line one", "hsDisconnected", "OnDisconnected", "line ",
+                        "Connection Closed Gracefully."}));
+    EXPECT_EQ(client.InputBuffer()->Size(), 3);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(server.WaitForClientClose()) << "the client's side stayed open";
+    LoopbackServer next;
+    next.Send("hi\r\n");
+    ConnectTo(client, next);
+    EXPECT_EQ(client.ReadLn(), "hi");
 }
 
 // The peer address is asked for right after the connect, when a server that resets at once
@@ -96,9 +83,8 @@ TEST(TCPClientPeerClose, AResetGivesTheMappedSocketError) {
     }
 }
 
-// A refused connect keeps the handler for the next attempt; an OnConnected handler that raises
-// closes the socket. Neither leaves anything open that stops the next connect, which reports
-// its steps in order; a second Connect on top of it raises and changes nothing.
+// A refused connect keeps the handler and leaves nothing open that stops the next connect,
+// which reports its steps in order; a second Connect on top of it raises and changes nothing.
 TEST(TCPClientConnect, AFailedConnectLeavesNothingOpenForTheNextAttempt) {
     TIdTCPClient client;
     client.SetHost("127.0.0.1");
@@ -114,12 +100,6 @@ TEST(TCPClientConnect, AFailedConnectLeavesNothingOpenForTheNextAttempt) {
     EXPECT_EQ(log, Log{"Connecting to 127.0.0.1. (handler)"});
     TIdIOHandler* handler = client.IOHandler();
     ASSERT_NE(handler, nullptr);
-    LoopbackServer server;
-    client.OnConnected = [](TIdComponent*) { throw EIdException("handler failed"); };
-    EXPECT_EQ(Raised<EIdException>([&] { ConnectTo(client, server); }), "handler failed");
-    EXPECT_FALSE(client.Connected());
-    EXPECT_TRUE(server.WaitForClientClose());
-    EXPECT_EQ(client.IOHandler(), handler);
     LoopbackServer next;
     next.Send("welcome\r\n");
     log.clear();
@@ -136,8 +116,7 @@ TEST(TCPClientConnect, AFailedConnectLeavesNothingOpenForTheNextAttempt) {
 }
 
 // A -> B: data to send flows A then B, received data B then A, each seeing the block rewound
-// and what the previous one made of it; connect runs A then B, disconnect B then A, each
-// still attached to the connection.
+// and what the previous one made of it.
 TEST(TCPClientIntercept, ChainsSeeDataInTheirOrder) {
     LoopbackServer server;
     server.Send("hello\r\n");
@@ -148,10 +127,6 @@ TEST(TCPClientIntercept, ChainsSeeDataInTheirOrder) {
     Log log;
     for (auto [i, name] : {std::pair{&a, "A"}, std::pair{&b, "B"}}) {
         std::string n = name;
-        i->OnConnect = [&log, n](TIdConnectionIntercept*) { log.push_back(n + " connect"); };
-        i->OnDisconnect = [&log, n](TIdConnectionIntercept* s) {
-            log.push_back(n + " disconnect" + (s->Connection() ? "" : " detached"));
-        };
         // Each marks the block and grows it: the connection must use the new size.
         auto stamp = [&log, n](const char* what, TIdSimpleBuffer* buffer) {
             log.push_back(n + what + std::to_string(buffer->Position()) + " " +
@@ -166,20 +141,16 @@ TEST(TCPClientIntercept, ChainsSeeDataInTheirOrder) {
         };
     }
     ConnectTo(client, server);
-    EXPECT_EQ(a.Connection(), &client);
     EXPECT_EQ(client.ReadLn(), "Aello");
     EXPECT_EQ(client.InputBuffer()->Size(), 2); // "BA" after the line
     client.Write("ping");
     EXPECT_TRUE(server.WaitForReceived("BingAB"));
-    client.Disconnect();
-    EXPECT_EQ(a.Connection(), nullptr);
-    EXPECT_EQ(log, (Log{"A connect", "B connect", "B receive 0 hello\r\n", "A receive 0 Bello\r\nB",
-                        "A send 0 ping", "B send 0 AingA", "B disconnect", "A disconnect"}));
+    EXPECT_EQ(log, (Log{"B receive 0 hello\r\n", "A receive 0 Bello\r\nB", "A send 0 ping",
+                        "B send 0 AingA"}));
 }
 
-// The reader waits in ReadLn on a real socket (held in the stack's select until the test has
-// acted) while the test's thread, as the window's thread would, writes and then disconnects:
-// the read must end with the local close's exception.
+// The reader waits in ReadLn (held in the stack's select until the test has acted) while the
+// window's thread writes and then disconnects: the read ends with the local close.
 TEST(TCPClientThreads, DisconnectEndsAReaderBlockedInReadLn) {
     ProbeStackScope probe;
     TIdTCPClient client;

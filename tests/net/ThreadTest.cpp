@@ -7,11 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,65 +19,40 @@
 using TestSupport::HangLimit;
 using TestSupport::Raised;
 using TestSupport::WaitUntil;
-using TestSupport::Watchdog;
 using Events = std::vector<std::string>;
 
 namespace {
 
-// Shared, so a free-on-terminate thread can still be checked after it deleted itself.
-struct HookLog {
-    void Add(const std::string& AEvent) {
-        std::lock_guard lock(FMutex);
-        FEvents.push_back(AEvent);
-    }
-    Events Get() {
-        std::lock_guard lock(FMutex);
-        return FEvents;
-    }
-    int Count(const std::string& AEvent) {
-        const Events events = Get();
-        return int(std::count(events.begin(), events.end(), AEvent));
-    }
-    std::mutex FMutex;
-    Events FEvents;
-};
-
-struct LoggedData : TIdThreadData {
-    explicit LoggedData(std::shared_ptr<HookLog> ALog) : Log(std::move(ALog)) {}
-    ~LoggedData() override { Log->Add("DataFreed"); }
-    std::shared_ptr<HookLog> Log;
-};
-
-// Logs its hooks; ABody is each Run (none: a short sleep).
+// Logs its hooks; each of the bodies, if set, runs in its hook.
 class ProbeThread : public TIdThread {
 public:
     using TBody = std::function<void(ProbeThread&)>;
-    ProbeThread(std::shared_ptr<HookLog> ALog, TBody ABody = {}, bool AFreeOnTerminate = false)
-        : TIdThread(true), Log(std::move(ALog)), FBody(std::move(ABody)) {
-        SetFreeOnTerminate(AFreeOnTerminate);
+    ProbeThread(TBody ARun, TBody ABeforeRun)
+        : TIdThread(true), FRun(std::move(ARun)), FBeforeRun(std::move(ABeforeRun)) {}
+    Events Log() {
+        std::lock_guard lock(FMutex);
+        return FLog;
     }
-    ~ProbeThread() override { Log->Add("Destroyed"); }
-    TBody BeforeRunBody;
-    const std::shared_ptr<HookLog> Log;
 
 protected:
-    void AfterRun() override { Log->Add("AfterRun"); }
-    void AfterExecute() override { Log->Add("AfterExecute"); }
-    void BeforeExecute() override { Log->Add("BeforeExecute"); }
-    void BeforeRun() override {
-        Log->Add("BeforeRun"), BeforeRunBody ? BeforeRunBody(*this) : void();
-    }
-    void Cleanup() override { Log->Add("Cleanup"), TIdThread::Cleanup(); }
+    void AfterRun() override { Add("AfterRun"); }
+    void AfterExecute() override { Add("AfterExecute"); }
+    void BeforeExecute() override { Add("BeforeExecute"); }
+    void BeforeRun() override { Add("BeforeRun"), FBeforeRun ? FBeforeRun(*this) : void(); }
+    void Cleanup() override { Add("Cleanup"), TIdThread::Cleanup(); }
     void DoException(const std::exception& AException) override {
-        Log->Add("DoException"), TIdThread::DoException(AException);
+        Add("DoException"), TIdThread::DoException(AException);
     }
-    void Run() override {
-        Log->Add("Run");
-        FBody ? FBody(*this) : std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    void Run() override { Add("Run"), FRun ? FRun(*this) : void(); }
 
 private:
-    TBody FBody;
+    void Add(const std::string& AEvent) {
+        std::lock_guard lock(FMutex);
+        FLog.push_back(AEvent);
+    }
+    TBody FRun, FBeforeRun;
+    std::mutex FMutex;
+    Events FLog;
 };
 
 } // namespace
@@ -107,9 +80,8 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        auto log = std::make_shared<HookLog>();
-        TIdThreadPtr<ProbeThread> thread(new ProbeThread(log, c.inBeforeRun ? nullptr : c.raise));
-        thread->BeforeRunBody = c.inBeforeRun ? c.raise : nullptr;
+        TIdThreadPtr<ProbeThread> thread(c.inBeforeRun ? new ProbeThread(nullptr, c.raise)
+                                                       : new ProbeThread(c.raise, nullptr));
         std::string seen;
         thread->OnException = [&](TIdThread*, const std::exception& AException) {
             seen = AException.what();
@@ -122,30 +94,12 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         if (c.inBeforeRun) {
             expected.erase(expected.begin() + 2, expected.begin() + 4);
         }
-        EXPECT_EQ(log->Get(), expected);
+        EXPECT_EQ(thread->Log(), expected);
         EXPECT_EQ(thread->TerminatingException(), c.message);
         EXPECT_EQ(seen, c.message);
         ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
         EXPECT_EQ(*thread->TerminatingExceptionClass(), c.type);
         EXPECT_TRUE(thread->Terminated() && thread->Stopped());
-    }
-}
-
-// A thread never started ends without hanging and frees its Data. Free ends the thread before
-// any destructor runs, so the derived hooks still fire.
-TEST(ThreadEnd, DestroyingAnUnstartedThreadEndsIt) {
-    for (const bool free : {false, true}) {
-        SCOPED_TRACE(free ? "Free" : "delete");
-        auto log = std::make_shared<HookLog>();
-        auto* thread = new ProbeThread(log);
-        thread->SetData(std::make_unique<LoggedData>(log));
-        {
-            Watchdog watchdog("destroying the thread");
-            free ? TIdBaseThread::Free(thread) : delete thread;
-        }
-        EXPECT_EQ(log->Count("DataFreed"), 1);
-        EXPECT_EQ(log->Count("AfterExecute"), free ? 1 : 0);
-        EXPECT_EQ(log->Count("Run"), 0);
     }
 }
 
@@ -171,59 +125,8 @@ protected:
 
     TIdMainThreadQueue& Queue = TIdMainThreadQueue::Instance();
 };
-using Synchronize = MainThreadQueue;
 
 } // namespace
-
-// WaitFor on the window's thread runs the worker's hand-offs there, and an exception thrown
-// in one ends the worker with it recorded. TerminateAndWaitFor serves a worker blocked in one.
-TEST_F(Synchronize, HandOffsRunOnTheWindowsThreadWhileItWaits) {
-    for (const bool terminate : {false, true}) {
-        SCOPED_TRACE(terminate ? "TerminateAndWaitFor" : "WaitFor");
-        std::vector<std::thread::id> ranOn; // written on this thread only
-        TIdThreadPtr<ProbeThread> thread(
-            new ProbeThread(std::make_shared<HookLog>(), [&](ProbeThread& self) {
-                self.Synchronize([&] {
-                    ranOn.push_back(std::this_thread::get_id());
-                    if (ranOn.size() == 3) {
-                        throw EIdReadLnMaxLineLengthExceeded();
-                    }
-                });
-            }));
-        thread->Start();
-        if (terminate) {
-            ASSERT_TRUE(PendingReaches(1));
-            Watchdog watchdog("TerminateAndWaitFor");
-            thread->TerminateAndWaitFor();
-        } else {
-            ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-        }
-        EXPECT_EQ(ranOn,
-                  std::vector<std::thread::id>(terminate ? 1 : 3, std::this_thread::get_id()));
-        EXPECT_EQ(thread->TerminatingException(), terminate ? "" : "Max line length exceeded.");
-    }
-}
-
-// What lets the component use its reader reference safely: a free-on-terminate reader whose
-// OnTerminate is bound stays alive until the window's thread has run that notification.
-TEST_F(Synchronize, FreeOnTerminateThreadOutlivesItsPendingTerminateNotification) {
-    auto log = std::make_shared<HookLog>();
-    ProbeThread* reference = nullptr; // the owner's reference, cleared by the notification
-    auto* thread = new ProbeThread(
-        log, [](ProbeThread&) { throw EIdConnClosedGracefully(); }, true);
-    thread->OnTerminate = [&](TIdBaseThread* ASender) {
-        EXPECT_EQ(ASender, reference);
-        reference = nullptr;
-    };
-    reference = thread;
-    const auto ended = thread->EndFlag();
-    thread->Start();
-    ASSERT_TRUE(PendingReaches(1));
-    EXPECT_TRUE(reference->Terminated() && !ended->load()); // still a live object
-    ASSERT_TRUE(Queue.ProcessPendingUntil([&] { return ended->load(); }, HangLimit.count()));
-    EXPECT_EQ(reference, nullptr);
-    EXPECT_EQ(log->Count("Destroyed"), 1);
-}
 
 // The wake-up hook is called from the worker for each post until cleared. A modal loop inside
 // a call drains again: it runs the later calls, never the current one. Discarding fails only

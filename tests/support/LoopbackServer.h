@@ -1,8 +1,6 @@
-// A scripted TCP server on 127.0.0.1 for transport and protocol tests. It listens on a port
-// the system picks, serves the first connection and records what that client sends (later
-// connections are only accepted and held open). The
-// script runs in order on the server's own thread, so the test's thread is free to block in
-// the client under test; actions wait for the connection and may be queued while it runs.
+// A scripted TCP server on 127.0.0.1. It serves the first connection and records what that
+// client sends (later ones are only held open). The script runs on the server's own thread, so
+// the test's thread is free to block in the client under test.
 //
 //     server.WaitFor("NICK bob\r\n").Send(":srv 001 bob :hi\r\n", 1, 2ms).Close();
 #pragma once

@@ -1,7 +1,6 @@
-// The platform stack with counted name lookups, made-up host names, a made-up answer for this
-// machine's own name, a peer-address question that fails on demand (as after a reset) and
-// gates that hold a thread inside Recv or Select. ProbeStackScope makes it the stack class:
-// the next component (none may be alive) creates it.
+// The platform stack with a made-up answer for this machine's own name, a peer-address
+// question that fails on demand (as after a reset) and gates that hold a thread inside Recv or
+// Select. ProbeStackScope makes it the stack class: the next component (none alive) creates it.
 #pragma once
 
 #include "IdComponent.h"
@@ -12,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -20,11 +18,6 @@ class ProbeStack : public TIdStackPosix {
 public:
     static ProbeStack* Active() { return dynamic_cast<ProbeStack*>(ActiveStack()); }
 
-    std::string HostByName(const std::string& AHostName) override {
-        ++Lookups;
-        const auto fake = FakeHosts.find(AHostName);
-        return fake != FakeHosts.end() ? fake->second : TIdStackPosix::HostByName(AHostName);
-    }
     void PopulateLocalAddresses() override {
         if (!OwnNameAddresses) {
             TIdStackPosix::PopulateLocalAddresses();
@@ -57,8 +50,6 @@ public:
         TIdStackPosix::PeerName(ASocket, VFamily, VIP, VPort);
     }
 
-    std::map<std::string, std::string> FakeHosts; // set before the stack is used
-    std::atomic<int> Lookups{0};
     // What the lookup of this machine's own name finds instead of asking the resolver: these
     // addresses, or for an empty list "Host not found.". Unset: the platform's answer.
     std::optional<TIdStrings> OwnNameAddresses;

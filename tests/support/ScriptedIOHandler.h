@@ -9,7 +9,6 @@
 #include "Waiting.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -21,13 +20,6 @@
 
 class ScriptedIOHandler : public TIdIOHandler {
 public:
-    ~ScriptedIOHandler() override {
-        Close();
-        if (Destroyed != nullptr) {
-            ++*Destroyed;
-        }
-    }
-
     void Receipt(const std::string& ABytes) {
         Change([&] { FReceipts.push_back(ABytes); });
     }
@@ -39,7 +31,6 @@ public:
     // Holds the first Connected() asked, after its answer is taken, by the thread that read
     // the end of data: where a reader that saw the peer's close decides to report it.
     CallGate AfterEndGate;
-    std::atomic<int>* Destroyed = nullptr; // counted up when the handler goes
 
     // What was sent, the threads waiting in Readable or Recv now, and the waits timed out.
     std::string Sent() const { return Locked(FSent); }
@@ -134,11 +125,9 @@ private:
 };
 
 struct ScriptedConnection {
-    std::atomic<int> Destroyed{0}; // first: the handler goes with the connection
     TIdTCPConnection Conn;
     ScriptedIOHandler* Handler = new ScriptedIOHandler();
     ScriptedConnection() {
-        Handler->Destroyed = &Destroyed;
         Conn.SetIOHandler(Handler);
         Conn.SetOwnsIOHandler(true);
     }
