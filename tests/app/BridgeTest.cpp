@@ -231,11 +231,13 @@ TEST_F(BridgeTest, EachServerLineIsLoggedUntilAKickAndTheServersClose) {
     EXPECT_FALSE(Form->Edit1->isEnabled());
     EXPECT_TRUE(Form->Edit1->placeholderText().contains(QStringLiteral("kicked by al")));
 
-    // The close itself logs nothing.
+    // The close itself logs nothing; while away, nobody is listed as there.
+    ASSERT_GT(Form->ListBox2->count(), 0);
     Server.Send(":al!a@h PRIVMSG #velmor :last words\r\n").Close();
     ASSERT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chReconnectWait; }));
     EXPECT_TRUE(Form->Label1->text().startsWith(QStringLiteral("Connection lost:")));
     EXPECT_EQ(LastLine(), "(al) last words");
+    EXPECT_EQ(Form->ListBox2->count(), 0);
 }
 
 TEST_F(BridgeTest, TheGamesCommandFileTickByTick) {
