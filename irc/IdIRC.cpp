@@ -193,8 +193,7 @@ void TIdIRC::HandleReceivedLine(const std::string& ALine) {
     if (FState == csDisconnected || ALine.empty()) {
         return;
     }
-    FLastReceived = FClock();
-    FPingOut = false;
+    LinesArrived();
     FLineBuffer.assign(ALine);
     TokenizeIRCLine(FLineBuffer, FLine);
     ReceiveLine();

@@ -162,9 +162,9 @@ public:
     // this one handles the line before) and hands the line over by swapping strings with
     // LineBuffer: no copy, and both keep their capacity from line to line.
     void HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASplit);
-    // The reader's hand-off of a batch begins: its lines have just arrived, which counts as
-    // life on the connection. One clock reading serves the whole batch (one per line would
-    // cost a flood about as much as handling the line).
+    // Lines have just arrived, which counts as life on the connection. The reader calls it
+    // once per hand-off: one clock reading serves the whole batch (one per line would cost a
+    // flood about as much as handling the line).
     void LinesArrived();
 
     // Whether the nick is a channel operator (has voice) in any channel the client tracks.
