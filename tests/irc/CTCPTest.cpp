@@ -30,7 +30,6 @@ TEST(CTCP, AnswersOnlyTheStandardQueriesWithOneLine) {
          "Local time is 12/07/26 09:05:00"},
         {"DCC is decoded, not answered", "DCC", "CHAT chat 1 2", std::nullopt},
         {"commands are case-sensitive", "version", "", std::nullopt},
-        {"an unknown command", "SOURCE", "", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -39,7 +38,6 @@ TEST(CTCP, AnswersOnlyTheStandardQueriesWithOneLine) {
 }
 
 TEST(CTCP, DecodesDCCOffersWithoutReadingPastTheirFields) {
-    const std::string blanks(100000, ' ');
     const struct {
         const char* why;
         std::string arguments;
@@ -48,19 +46,14 @@ TEST(CTCP, DecodesDCCOffersWithoutReadingPastTheirFields) {
         {"a file offer", "SEND a.txt 127 500 100", "SEND a.txt 127 500 100 -"},
         {"without its size, as old clients send it", "SEND a.txt 2130706433 500",
          "SEND a.txt 2130706433 500 - -"},
-        {"without its port", "SEND a.txt 127", "dropped"},
         {"a chat offer; the protocol word is not passed", "CHAT chat 2130706433 5000",
          "CHAT - 2130706433 5000 - -"},
-        {"a resume request", "RESUME a.txt 5000 1024", "RESUME a.txt - 5000 - 1024"},
-        {"numbers far beyond 64 bits stay text", "SEND a 99999999999999999999 70000 1" + blanks,
+        {"a resume request; fields after the last one read are ignored",
+         "RESUME a.txt 5000 1024 extra", "RESUME a.txt - 5000 - 1024"},
+        {"numbers far beyond 64 bits stay text", "SEND a 99999999999999999999 70000 1",
          "SEND a 99999999999999999999 70000 1 -"},
-        {"fields after the last one read are ignored", "RESUME a.txt 5000 1024 extra more",
-         "RESUME a.txt - 5000 - 1024"},
         {"two blanks in a row leave the address empty", "SEND a.txt  127 500", "dropped"},
-        {"an empty chat protocol word is not read", "CHAT  2130706433 5000",
-         "CHAT - 2130706433 5000 - -"},
-        {"a hundred thousand blanks after the kind", "SEND" + blanks, "dropped"},
-        {"nothing at all", "", "dropped"},
+        {"a hundred thousand blanks after the kind", "SEND" + std::string(100000, ' '), "dropped"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);

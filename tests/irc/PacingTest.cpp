@@ -38,7 +38,7 @@ private:
     int FMarks = 0;
 };
 
-TEST_F(PacingTest, ABurstThenOneLinePerIntervalInOrderWithPongNeverWaiting) {
+TEST_F(PacingTest, ABurstThenOneLinePerIntervalInOrderWithinTheQueueBound) {
     irc->Connect(); // NICK and USER take two lines of the burst of five
     ASSERT_TRUE(server.WaitForReceived("USER "));
     for (int i = 0; i < 12; ++i) {
@@ -66,30 +66,23 @@ TEST_F(PacingTest, ABurstThenOneLinePerIntervalInOrderWithPongNeverWaiting) {
         EXPECT_EQ(SentSoFar(), step.Sent);
     }
     EXPECT_EQ(irc->SendDelay(), 2000);
-}
 
-TEST_F(PacingTest, AFullQueueRefusesAWholeMessageAndADisconnectCountsWhatWaited) {
-    irc->SetSendQueueLimit(2);
-    irc->Connect();
-    for (int i = 0; i < 3; ++i) {
-        irc->Say("#c", "b" + std::to_string(i)); // the burst's last three
-    }
-    irc->Say("#c", "q0");
+    irc->SetSendQueueLimit(3); // l10 and l11 wait: one place left
     // Two pieces, one place left: neither is queued, so no message arrives cut short.
     EXPECT_EQ(TestSupport::Raised<EIdIRCSendQueueFull>([&] {
                   irc->Say("#c", "x\ny");
-              }).rfind("Too many lines are waiting to be sent (1)", 0),
+              }).rfind("Too many lines are waiting to be sent (2)", 0),
               0u);
-    EXPECT_EQ(irc->SendQueueCount(), 1u);
+    EXPECT_EQ(irc->SendQueueCount(), 2u);
     irc->Say("#c", "q1");
     // A line never overtakes the queue, even with credit earned meanwhile.
     Now += 2s;
     EXPECT_THROW(irc->Say("#c", "q2"), EIdIRCSendQueueFull);
     irc->SendDue();
     irc->Say("#c", "q2");
-    EXPECT_EQ(SentSoFar(), "b0|b1|b2|q0|");
+    EXPECT_EQ(SentSoFar(), "l0|l1|l2|l3|l4|l5|l6|l7|l8|l9|l10|");
     irc->Disconnect(true);
-    EXPECT_EQ(irc->UnsentCount(), 2u);
+    EXPECT_EQ(irc->UnsentCount(), 3u);
     EXPECT_EQ(irc->SendQueueCount(), 0u);
 }
 

@@ -6,12 +6,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-namespace {
-
-const char* const kProgram = "/usr/bin/ii";
-const char* const kHost = "127.0.0.1";
-
-} // namespace
+static const char* const kProgram = "/usr/bin/ii";
+static const char* const kHost = "127.0.0.1";
 
 IiClient::IiClient(uint16_t APort, std::string ANick) : FNick(std::move(ANick)) {
     if (access(kProgram, X_OK) != 0) {
@@ -35,12 +31,6 @@ IiClient::IiClient(uint16_t APort, std::string ANick) : FNick(std::move(ANick)) 
     }
     // Lines are short and written whole, so blocking writes never wait in practice.
     ::fcntl(FInput, F_SETFL, ::fcntl(FInput, F_GETFL) & ~O_NONBLOCK);
-}
-
-IiClient::~IiClient() {
-    if (FInput >= 0) {
-        ::close(FInput);
-    }
 }
 
 bool IiClient::Join(const std::string& AChannel) {

@@ -7,17 +7,17 @@
 #include "TempDir.h"
 #include "Waiting.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 class IiClient {
 public:
     // Starts ii against 127.0.0.1:APort and waits for the welcome; throws std::runtime_error
     // (with ii's log) when it does not come.
     IiClient(uint16_t APort, std::string ANick);
-    ~IiClient();
+    ~IiClient() { ::close(FInput); }
     IiClient(const IiClient&) = delete;
     IiClient& operator=(const IiClient&) = delete;
 
