@@ -133,14 +133,15 @@ public:
         irc->Connect();
         Feed(ASession);
     }
-    // Hands over each line in turn, log holding only the last one's events.
+    // Hands over each line in turn, log holding only the last one's events. A line starting
+    // with "/" is sent instead, as a typed raw line.
     void Feed(const std::string& ALines) {
         for (const std::string& line : Split(ALines, '\n')) {
             if (!irc) {
                 return; // a handler destroyed it
             }
             log.Lines.clear();
-            irc->HandleReceivedLine(line);
+            line.starts_with("/") ? irc->SendLine(line.substr(1)) : irc->HandleReceivedLine(line);
         }
     }
     // Runs the reader's hand-offs until APredicate holds; false after the hang limit.
