@@ -8,11 +8,11 @@
 
 namespace {
 
-// "p<from> ... p<to>"
-std::string Words(int from, int to) {
-    std::string text;
-    for (int i = from; i <= to; ++i) {
-        text += (i == from ? "p" : " p") + std::to_string(i);
+// "p1 p2 ... p<to>", or with another separator
+std::string Words(int to, const char* separator = " ") {
+    std::string text = "p1";
+    for (int i = 2; i <= to; ++i) {
+        text += separator + ("p" + std::to_string(i));
     }
     return text;
 }
@@ -34,13 +34,9 @@ std::string Fields(const TIdIRCLineTokens& AOut) {
 } // namespace
 
 TEST(TokenizeIRCLine, FillsSenderCommandContentAndEverySlot) {
-    const std::string x512(512, 'x'), w28 = Words(1, 28), w29 = Words(1, 29), w27 = Words(1, 27);
+    const std::string x512(512, 'x'), w28 = Words(28), w29 = Words(29), w27 = Words(27);
     const auto slots = [](const std::string& ALast) {
-        std::string text = " ,CMD";
-        for (int i = 1; i < 28; ++i) {
-            text += ",p" + std::to_string(i);
-        }
-        return text + "," + ALast;
+        return " ,CMD," + Words(27, ",") + "," + ALast;
     };
     const struct {
         const char* why;
