@@ -37,40 +37,6 @@ TEST(CTCP, AnswersOnlyTheStandardQueriesWithOneLine) {
     }
 }
 
-TEST(CTCP, DecodesDCCOffersWithoutReadingPastTheirFields) {
-    const struct {
-        const char* why;
-        std::string arguments;
-        std::string offer; // "kind file ip port size pos", "-" for an empty field
-    } cases[] = {
-        {"a file offer", "SEND a.txt 127 500 100", "SEND a.txt 127 500 100 -"},
-        {"without its size, as old clients send it", "SEND a.txt 2130706433 500",
-         "SEND a.txt 2130706433 500 - -"},
-        {"a chat offer; the protocol word is not passed", "CHAT chat 2130706433 5000",
-         "CHAT - 2130706433 5000 - -"},
-        {"a resume request; fields after the last one read are ignored",
-         "RESUME a.txt 5000 1024 extra", "RESUME a.txt - 5000 - 1024"},
-        {"numbers far beyond 64 bits stay text", "SEND a 99999999999999999999 70000 1",
-         "SEND a 99999999999999999999 70000 1 -"},
-        {"two blanks in a row leave the address empty", "SEND a.txt  127 500", "dropped"},
-        {"a hundred thousand blanks after the kind", "SEND" + std::string(100000, ' '), "dropped"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        const std::optional<TIdIRCDCCOffer> offer = DecodeDCC(c.arguments);
-        std::string text = "dropped";
-        if (offer) {
-            const char* kinds[] = {"SEND", "CHAT", "RESUME", "ACCEPT"};
-            text = kinds[offer->Kind];
-            for (const std::string& field :
-                 {offer->FileName, offer->Ip, offer->Port, offer->FileSize, offer->Position}) {
-                text += " " + (field.empty() ? "-" : field);
-            }
-        }
-        EXPECT_EQ(text, c.offer);
-    }
-}
-
 using Clock = std::chrono::steady_clock;
 
 TEST(CTCPLimiter, AnswersOnceEveryTwoSecondsPerSenderAndOnceASecondOverall) {
