@@ -144,7 +144,6 @@ public:
             line.starts_with("/") ? irc->SendLine(line.substr(1)) : irc->HandleReceivedLine(line);
         }
     }
-    // Runs the reader's hand-offs until APredicate holds; false after the hang limit.
     bool Pump(const std::function<bool()>& APredicate) {
         return Queue().ProcessPendingUntil(APredicate, int(TestSupport::HangLimit.count()));
     }

@@ -8,7 +8,6 @@
 
 namespace {
 
-// "p1 p2 ... p<to>", or with another separator
 std::string Words(int to, const char* separator = " ") {
     std::string text = "p1";
     for (int i = 2; i <= to; ++i) {
