@@ -5,7 +5,6 @@
 #include "IdException.h"
 #include "IdIOHandlerSocket.h"
 #include "IdSocketHandle.h"
-#include "IdStack.h"
 #include "ProbeStack.h"
 #include "RawSocket.h"
 
@@ -16,13 +15,8 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
 using IRCConnection = IRCFixture;
-
-const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
-
-} // namespace
+static const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 
 TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
     ProbeStackScope probe; // each row says what this machine's own name resolves to
