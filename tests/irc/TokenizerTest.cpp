@@ -18,15 +18,15 @@ std::string Words(int from, int to) {
 }
 
 // The fields as "nick|address|command|content", then the slots up to the last non-empty one.
-std::string Fields(const TIdIRCLineTokens& AOut) {
+std::string Fields(const TIdIRCLineFields& AOut) {
     std::string text =
         AOut.SenderNick + "|" + AOut.SenderAddress + "|" + AOut.Command + "|" + AOut.Content + " =";
     size_t used = TokenCount;
-    while (used > 0 && AOut.Tokens[used - 1].empty()) {
+    while (used > 0 && AOut.Tokens()[used - 1].empty()) {
         --used;
     }
     for (size_t slot = 0; slot < used; ++slot) {
-        text += (slot ? "," : " ") + AOut.Tokens[slot];
+        text += (slot ? "," : " ") + AOut.Tokens()[slot];
     }
     return text;
 }
@@ -73,10 +73,10 @@ TEST(TokenizeIRCLine, FillsSenderCommandContentAndEverySlot) {
         {"the cut drops what lies beyond 512, even a whole parameter", "CMD " + y511 + " z",
          "||CMD|" + y511 + "  = ,CMD," + y511},
     };
-    TIdIRCLineTokens out;
+    TIdIRCLineFields out;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        TokenizeIRCLine(c.line, out);
+        out.Reset(c.line);
         EXPECT_EQ(Fields(out), c.fields);
     }
 }
