@@ -47,34 +47,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     }();
     (void)registered;
 
-    auto* handler = new ScriptedIOHandler();
-    handler->WaitInRecv = true; // the reader waits in Recv until the disconnect closes it
-    TIdIRC irc;
-    irc.SetIOHandler(handler);
-    irc.SetOwnsIOHandler(true);
-    irc.SetHost("127.0.0.1"); // never dialled: the handler is in memory
-    irc.SetBoundIP("127.0.0.1");
-    irc.SetSendInterval(0);
-    irc.SetNick("me");
-    irc.SetAltNick("alt");
-    EventLog log;
-    log.Bind(irc);
-    irc.OnPingPong = [](TIdComponent*) {};
-    irc.OnNicksInUse = [](TIdIRC*, std::string& ANick) { ANick += "_"; };
-    handler->Close(); // a new handler counts as connected; the component's Connect opens it
-    irc.OnList = [](TIdIRC*, const std::vector<std::string>* AChans, int32_t APosition, bool) {
-        Check(APosition >= 0 && size_t(APosition) <= AChans->size(), "a list batch outside");
-    };
-    irc.Connect();
+    {
+        EventLog log; // outlives the component, whose last events it still takes
+        auto* handler = new ScriptedIOHandler();
+        handler->WaitInRecv = true; // the reader waits in Recv until the disconnect closes it
+        TIdIRC irc;
+        irc.SetIOHandler(handler);
+        irc.SetOwnsIOHandler(true);
+        irc.SetHost("127.0.0.1"); // never dialled: the handler is in memory
+        irc.SetBoundIP("127.0.0.1");
+        irc.SetSendInterval(0);
+        irc.SetNick("me");
+        irc.SetAltNick("alt");
+        log.Bind(irc);
+        irc.OnPingPong = [](TIdComponent*) {};
+        irc.OnNicksInUse = [](TIdIRC*, std::string& ANick) { ANick += "_"; };
+        irc.OnList = [](TIdIRC*, const std::vector<std::string>* AChans, int32_t APosition, bool) {
+            Check(APosition >= 0 && size_t(APosition) <= AChans->size(), "a list batch outside");
+        };
+        handler->Close(); // a new handler counts as connected; the component's Connect opens it
+        irc.Connect();
 
-    const std::string input(reinterpret_cast<const char*>(AData), ASize);
-    for (size_t from = 0; from <= input.size();) {
-        const size_t end = std::min(input.find('\n', from), input.size());
-        irc.HandleReceivedLine(input.substr(from, end - from));
-        CheckRegistry(irc);
-        log.Lines.clear();
-        from = end + 1;
+        const std::string input(reinterpret_cast<const char*>(AData), ASize);
+        for (size_t from = 0; from <= input.size();) {
+            const size_t end = std::min(input.find('\n', from), input.size());
+            irc.HandleReceivedLine(input.substr(from, end - from));
+            CheckRegistry(irc);
+            log.Lines.clear();
+            from = end + 1;
+        }
+        irc.Disconnect(true);
     }
-    irc.Disconnect(true);
+    // What the reader left for the window's thread when it ended.
+    TIdMainThreadQueue::Instance().ProcessPending();
     return 0;
 }
