@@ -195,7 +195,7 @@ void TIdIRC::HandleReceivedLine(const std::string& ALine) {
     }
     LinesArrived();
     FLineBuffer.assign(ALine);
-    TokenizeIRCLine(FLineBuffer, FLine);
+    FLine.Reset(FLineBuffer);
     ReceiveLine();
 }
 
@@ -204,7 +204,7 @@ void TIdIRC::HandleReceivedLine(std::string& VLine, const TIdIRCLineSplit& ASpli
         return;
     }
     FLineBuffer.swap(VLine);
-    FillIRCLineTokens(FLineBuffer, ASplit, FLine);
+    FLine.Reset(FLineBuffer, ASplit);
     ReceiveLine();
 }
 

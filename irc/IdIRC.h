@@ -264,7 +264,7 @@ public:
     const std::string& Command() const { return FLine.Command; }
     const std::string& Content() const { return FLine.Content; }
     // Slot 0 the prefix, 1 the command, 2 to 29 the parameters.
-    const std::string& Tokens(size_t AIndex) const { return FLine.Tokens.at(AIndex); }
+    const std::string& Tokens(size_t AIndex) const { return FLine.Tokens().at(AIndex); }
 
     // True after numeric 306 (now away), false after 305.
     bool Away() const { return FAway; }
@@ -385,7 +385,7 @@ private:
     // Raises OnSystem for a row that has a category, building the text only when it is bound.
     void RaiseSystem(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow);
     // The current line's parameter n (slot n + 1).
-    const std::string& Param(size_t AIndex) const { return FLine.Tokens[AIndex + 1]; }
+    const std::string& Param(size_t AIndex) const { return FLine.Token(AIndex + 1); }
     // AFirst followed by every non-empty slot from AFromSlot on, each after one blank.
     std::string ModeText(const std::string& AFirst, size_t AFromSlot) const;
 
@@ -457,7 +457,7 @@ private:
     std::vector<std::string> FRefusedNicks;
 
     // The received line: the tokenizer reads it without changing it, so it is the copy that
-    // OnReceive is given as well.
+    // OnReceive is given as well. FLine's slots are copied out of it on demand.
     std::string FLineBuffer;
-    TIdIRCLineTokens FLine;
+    TIdIRCLineFields FLine;
 };

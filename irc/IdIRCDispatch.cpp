@@ -97,8 +97,8 @@ bool TIdIRC::DispatchCommand(TIdIRCUser* AUser) {
 std::string TIdIRC::ModeText(const std::string& AFirst, size_t AFromSlot) const {
     std::string text = AFirst;
     for (size_t slot = AFromSlot; slot < TokenCount; ++slot) {
-        if (!FLine.Tokens[slot].empty()) {
-            text.append(1, ' ').append(FLine.Tokens[slot]);
+        if (const std::string_view token = FLine.TokenView(slot); !token.empty()) {
+            text.append(1, ' ').append(token);
         }
     }
     return text;
@@ -107,7 +107,7 @@ std::string TIdIRC::ModeText(const std::string& AFirst, size_t AFromSlot) const 
 // --- Messages ----------------------------------------------------------------------------
 
 void TIdIRC::DoPrivmsg(TIdIRCUser* AUser) {
-    if (Id::IsCTCP(Param(2))) {
+    if (Id::IsCTCP(FLine.TokenView(3))) {
         HandleCTCPQuery();
     } else if (OnMessage) {
         OnMessage(this, AUser, FChannels.Get(Param(1)), Param(2));
@@ -115,7 +115,7 @@ void TIdIRC::DoPrivmsg(TIdIRCUser* AUser) {
 }
 
 void TIdIRC::DoNotice(TIdIRCUser* AUser) {
-    if (Id::IsCTCP(Param(2))) {
+    if (Id::IsCTCP(FLine.TokenView(3))) {
         HandleCTCPReply();
     } else if (OnNotice) {
         OnNotice(this, AUser, FChannels.Get(Param(1)), Param(2));
@@ -280,21 +280,21 @@ void TIdIRC::DoMode(TIdIRCUser*) {
 }
 
 bool TIdIRC::ParseChannelModes(size_t AStart) {
-    TIdIRCChannel* channel = FChannels.Get(FLine.Tokens[AStart]);
+    TIdIRCChannel* channel = FChannels.Get(FLine.Token(AStart));
     if (channel == nullptr) {
         return false;
     }
     TIdIRCUser* setter = FUsers.Get(FLine.SenderNick);
     TIdIRCChannelModes modes = channel->Mode();
     TLife* const life = FLife;
-    const std::span<const std::string> parameters(FLine.Tokens.begin() + AStart + 2,
-                                                  FLine.Tokens.end());
+    const std::span<const std::string> parameters(FLine.Tokens().begin() + AStart + 2,
+                                                  FLine.Tokens().end());
     // The walk pairs each letter with its parameter as the server's letters say, so a letter
     // this client has no use for (h, e, I, ...) still takes its parameter and shifts nothing.
-    for (const TIdIRCModeChange& change : FModeSyntax.Walk(FLine.Tokens[AStart + 1], parameters)) {
+    for (const TIdIRCModeChange& change : FModeSyntax.Walk(FLine.Token(AStart + 1), parameters)) {
         // A handler of the events below, or of the channel's updates, may have destroyed the
         // component, or parted and freed the channel.
-        if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+        if (!life->Alive || FChannels.Get(FLine.Token(AStart)) != channel) {
             return false;
         }
         // A member mode without its nick must not fall on the entry with the empty nick (the
@@ -306,7 +306,7 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
         case 'o':
             if (change.Class == mcPrefix) {
                 RaiseEvent(change.Set ? OnOp : OnDeop, this, setter, channel, target);
-                if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+                if (!life->Alive || FChannels.Get(FLine.Token(AStart)) != channel) {
                     return false;
                 }
                 change.Set ? channel->Op(target) : channel->Deop(target);
@@ -315,7 +315,7 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
         case 'v':
             if (change.Class == mcPrefix) {
                 RaiseEvent(change.Set ? OnVoice : OnDevoice, this, setter, channel, target);
-                if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel) {
+                if (!life->Alive || FChannels.Get(FLine.Token(AStart)) != channel) {
                     return false;
                 }
                 change.Set ? channel->Voice(target) : channel->Devoice(target);
@@ -353,8 +353,7 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
                        : modes.Exclude(TIdIRCChannelMode(element));
         }
     }
-    if (!life->Alive || FChannels.Get(FLine.Tokens[AStart]) != channel ||
-        modes == channel->Mode()) {
+    if (!life->Alive || FChannels.Get(FLine.Token(AStart)) != channel || modes == channel->Mode()) {
         return false;
     }
     channel->SetMode(modes);
@@ -364,7 +363,7 @@ bool TIdIRC::ParseChannelModes(size_t AStart) {
 bool TIdIRC::ParseUserModes() {
     TIdIRCUserModes modes = FUserMode;
     bool set = true;
-    for (const char letter : FLine.Tokens[3]) {
+    for (const char letter : FLine.Token(3)) {
         TIdIRCUserMode mode;
         switch (letter) {
         case '+':

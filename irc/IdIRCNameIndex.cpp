@@ -21,6 +21,19 @@ size_t TIdIRCNameIndex::Find(std::string_view folded, size_t hash) const {
     return NoSlot;
 }
 
+size_t TIdIRCNameIndex::FindHead(size_t hash, const TIdIRCNamedItem* head) const {
+    if (FSlots.empty()) {
+        return NoSlot;
+    }
+    const size_t mask = FSlots.size() - 1;
+    for (size_t i = hash & mask; FSlots[i].Head != nullptr; i = (i + 1) & mask) {
+        if (FSlots[i].Head == head) {
+            return i;
+        }
+    }
+    return NoSlot;
+}
+
 void TIdIRCNameIndex::Place(size_t hash, TIdIRCNamedItem* head) {
     const size_t mask = FSlots.size() - 1;
     size_t i = hash & mask;

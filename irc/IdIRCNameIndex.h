@@ -19,6 +19,9 @@ public:
     static size_t Hash(std::string_view folded);
     // The slot whose item is indexed under folded, or NoSlot.
     size_t Find(std::string_view folded, size_t hash) const;
+    // The slot whose first item is head, indexed under hash, or NoSlot: found by identity, so
+    // no name is compared.
+    size_t FindHead(size_t hash, const TIdIRCNamedItem* head) const;
     // Adds a slot for a name that has none yet.
     void Insert(size_t hash, TIdIRCNamedItem* head);
     TIdIRCNamedItem*& Head(size_t slot) { return FSlots[slot].Head; }

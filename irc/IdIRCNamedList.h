@@ -98,8 +98,8 @@ public:
     // Extract, but only when the item is the first by position among those sharing its folded
     // name; else null. One search of the index serves both.
     std::unique_ptr<T> ExtractIfFirstOfItsName(T* item) {
-        const size_t slot = FIndex.Find(item->FFoldedName, item->FHash);
-        if (slot == TIdIRCNameIndex::NoSlot || FIndex.Head(slot) != item) {
+        const size_t slot = FIndex.FindHead(item->FHash, item);
+        if (slot == TIdIRCNameIndex::NoSlot) {
             return nullptr;
         }
         if (item->FNextSameKey == nullptr) {

@@ -18,8 +18,8 @@ void TIdIRC::RaiseSystem(TIdIRCUser* AUser, const Id::TIdIRCNumeric& ARow) {
     if (OnSystem && ARow.Category != nullptr) {
         // Only numeric lines reach here, so the command reads as a number.
         OnSystem(this, AUser, Id::NumericCode(FLine.Command).value_or(0),
-                 Id::NumericCategory(ARow, FLine.Tokens),
-                 Id::NumericText(ARow, FLine.Tokens, FLine.Content));
+                 Id::NumericCategory(ARow, FLine.Tokens()),
+                 Id::NumericText(ARow, FLine.Tokens(), FLine.Content));
     }
 }
 
@@ -33,7 +33,7 @@ bool TIdIRC::DoNumeric(TIdIRCUser* AUser, int32_t ACode) {
         // The feature list is not handled (it reaches OnUnknownCommand), but the channel mode
         // letters it announces decide how every later mode change is read.
         if (ACode == Id::RPL_ISUPPORT) {
-            FModeSyntax.ApplyTokens(std::span(FLine.Tokens).subspan(3));
+            FModeSyntax.ApplyTokens(std::span(FLine.Tokens()).subspan(3));
         }
         return false;
     case Id::nkSystem:

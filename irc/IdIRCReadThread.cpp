@@ -10,10 +10,6 @@ const std::string kLF = "\n";
 std::shared_ptr<TIdIRCReadLink> TIdIRCReadThread::Start(TIdIRC* AClient) {
     auto link = std::make_shared<TIdIRCReadLink>();
     link->Client = AClient;
-    for (TIdIRCReadBatch& batch : link->Batches) {
-        batch.Lines.resize(kMaxBatch);
-        batch.Splits.resize(kMaxBatch);
-    }
     TIdIRCReadThread* thread = new TIdIRCReadThread(AClient, link);
     link->Thread = thread;
     link->Ended = thread->EndFlag();
@@ -65,6 +61,7 @@ void TIdIRCReadThread::ReadBatch(TIdIRCReadBatch& ABatch, bool AWait) {
     if (AWait) {
         // Ends with a line, or raises (the server closed, the component disconnected, the
         // line is too long) and so ends the reader.
+        ABatch.MakeRoom();
         Client->ReadLnInto(ABatch.Lines[0], kLF, -1, -1);
         SplitIRCLine(ABatch.Lines[0], ABatch.Splits[0]);
         ABatch.Count = 1;
@@ -87,6 +84,7 @@ void TIdIRCReadThread::ReadBatch(TIdIRCReadBatch& ABatch, bool AWait) {
             }
             while (ABatch.Count < kMaxBatch && complete > 0) {
                 const int32_t before = buffer->Size();
+                ABatch.MakeRoom();
                 Client->ReadLnInto(ABatch.Lines[ABatch.Count], kLF, -1, -1);
                 SplitIRCLine(ABatch.Lines[ABatch.Count], ABatch.Splits[ABatch.Count]);
                 complete -= before - buffer->Size();

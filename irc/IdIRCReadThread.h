@@ -44,6 +44,14 @@ struct TIdIRCReadBatch {
     size_t Count = 0;                    // lines read into Lines
     size_t Next = 0;                     // the first line not yet handed to the component
     bool Done() const { return Next >= Count; }
+    // Room for line Count. The batch grows as lines come, rather than holding kMaxBatch empty
+    // entries from the start: a quiet connection uses a handful, and its lines stay in cache.
+    void MakeRoom() {
+        if (Count == Lines.size()) {
+            Lines.emplace_back();
+            Splits.emplace_back();
+        }
+    }
 };
 
 // What the component and its reader share. It outlives both: the reader deletes itself when

@@ -1,5 +1,7 @@
 #include "IdIRCTokenizer.h"
 
+#include <algorithm>
+
 namespace {
 
 using TSpan = TIdIRCLineSplit::TSpan;
@@ -82,23 +84,53 @@ void SplitIRCLine(std::string_view ALine, TIdIRCLineSplit& out) {
     out.Filled = slot;
 }
 
-void FillIRCLineTokens(std::string_view ALine, const TIdIRCLineSplit& ASplit,
-                       TIdIRCLineTokens& out) {
-    Put(out.SenderNick, ALine, ASplit.SenderNick);
-    Put(out.SenderAddress, ALine, ASplit.SenderAddress);
-    Put(out.Command, ALine, ASplit.Command);
-    Put(out.Content, ALine, ASplit.Content);
-    for (size_t slot = 0; slot < ASplit.Filled; ++slot) {
-        Put(out.Tokens[slot], ALine, ASplit.Tokens[slot]);
-    }
-    for (size_t emptied = ASplit.Filled; emptied < out.Filled; ++emptied) {
-        out.Tokens[emptied].clear();
-    }
-    out.Filled = ASplit.Filled;
+void TIdIRCLineFields::Reset(std::string_view ALine, const TIdIRCLineSplit& ASplit) {
+    // Only the slots the line filled: the split's own array is mostly unused.
+    FSplit.SenderNick = ASplit.SenderNick;
+    FSplit.SenderAddress = ASplit.SenderAddress;
+    FSplit.Command = ASplit.Command;
+    FSplit.Content = ASplit.Content;
+    std::copy_n(ASplit.Tokens.begin(), ASplit.Filled, FSplit.Tokens.begin());
+    FSplit.Filled = ASplit.Filled;
+    FLine = ALine;
+    CopyFields();
 }
 
-void TokenizeIRCLine(std::string_view ALine, TIdIRCLineTokens& out) {
-    TIdIRCLineSplit split;
-    SplitIRCLine(ALine, split);
-    FillIRCLineTokens(ALine, split, out);
+void TIdIRCLineFields::Reset(std::string_view ALine) {
+    SplitIRCLine(ALine, FSplit);
+    FLine = ALine;
+    CopyFields();
+}
+
+void TIdIRCLineFields::CopyFields() {
+    FCopied = 0;
+    Put(SenderNick, FLine, FSplit.SenderNick);
+    Put(SenderAddress, FLine, FSplit.SenderAddress);
+    Put(Command, FLine, FSplit.Command);
+    Put(Content, FLine, FSplit.Content);
+}
+
+std::string_view TIdIRCLineFields::TokenView(size_t ASlot) const {
+    if (ASlot >= FSplit.Filled) {
+        return {};
+    }
+    const TSpan span = FSplit.Tokens[ASlot];
+    return FLine.substr(span.Begin, span.End - span.Begin);
+}
+
+const std::string& TIdIRCLineFields::Token(size_t ASlot) const {
+    const uint32_t bit = uint32_t(1) << ASlot;
+    if ((FCopied & bit) == 0) {
+        const std::string_view text = TokenView(ASlot);
+        FTokens[ASlot].assign(text.data(), text.size());
+        FCopied |= bit;
+    }
+    return FTokens[ASlot];
+}
+
+const std::array<std::string, TokenCount>& TIdIRCLineFields::Tokens() const {
+    for (size_t slot = 0; slot < TokenCount; ++slot) {
+        Token(slot);
+    }
+    return FTokens;
 }

@@ -34,18 +34,6 @@
 constexpr size_t TokenCount = 30;
 constexpr size_t IRCLineCut = 512;
 
-struct TIdIRCLineTokens {
-    std::string SenderNick;    // before the first "!" of the prefix; empty without one
-    std::string SenderAddress; // after that "!", or the whole prefix when it has none
-    std::string Command;       // as received, no case change
-    std::string Content;       // everything after the command and its blank, unsplit
-    std::array<std::string, TokenCount> Tokens;
-    // The slots from this one on are empty. Most lines fill a handful of the 30 slots, and
-    // the tokenizer empties only those the line before filled: the rest, most of the
-    // structure's memory, is never touched, and a line's tokens stay in a few cache lines.
-    size_t Filled = 0;
-};
-
 // Where the fields of a line lie, as offsets into it: the tokenizer's findings without its
 // copies. The reader's thread splits each line as it reads it, so that the window's thread
 // only copies the fields out.
@@ -60,11 +48,34 @@ struct TIdIRCLineSplit {
 };
 
 void SplitIRCLine(std::string_view ALine, TIdIRCLineSplit& out);
-// Overwrites every field and slot of out with the fields of ALine, split by ASplit (only the
-// slots filled last time need emptying: out must have been filled by this function alone).
-// Assigns into the existing strings, so once they have grown to the usual line size a line
-// costs no allocation.
-void FillIRCLineTokens(std::string_view ALine, const TIdIRCLineSplit& ASplit,
-                       TIdIRCLineTokens& out);
-// Both in one.
-void TokenizeIRCLine(std::string_view ALine, TIdIRCLineTokens& out);
+
+// The line the component is handling, as its handlers read it. The sender, command and
+// content are copied out at once: every line needs them. A parameter slot is copied out only
+// when first asked for, as most lines of a busy channel are looked at for their sender and
+// command alone. The line is the caller's and must stay as it is until the next Reset.
+class TIdIRCLineFields {
+public:
+    std::string SenderNick;
+    std::string SenderAddress;
+    std::string Command;
+    std::string Content;
+
+    // For a line split already (by the reader's thread), or one to split here.
+    void Reset(std::string_view ALine, const TIdIRCLineSplit& ASplit);
+    void Reset(std::string_view ALine);
+    // A slot's text; an empty one past the slots the line filled.
+    const std::string& Token(size_t ASlot) const;
+    // The same, without a copy: for a look that keeps nothing.
+    std::string_view TokenView(size_t ASlot) const;
+    // Every slot, all copied out: for the few lines that walk them (modes, numeric replies).
+    const std::array<std::string, TokenCount>& Tokens() const;
+
+private:
+    void CopyFields();
+
+    std::string_view FLine;
+    TIdIRCLineSplit FSplit;
+    mutable std::array<std::string, TokenCount> FTokens;
+    mutable uint32_t FCopied = 0; // bit n: slot n holds this line's text
+    static_assert(TokenCount <= 32);
+};

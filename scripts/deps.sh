@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev fonts-urw-base35
     xvfb xauth x11-apps x11-utils imagemagick xdotool
-    clang-format
+    clang-format clang
     ngircd ii dante-server microsocks util-linux mount
 )
 

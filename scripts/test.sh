@@ -15,7 +15,7 @@ fi
 echo "== Formatting"
 # Found with find rather than git, so that the command also runs in an unpacked source tree
 # or on a machine without git; build directories hold no sources of ours.
-find app bench irc net tests -type d -name 'build*' -prune -o -type f \( -name '*.h' -o -name '*.cpp' \) -print0 |
+find app bench fuzz irc net tests -type d -name 'build*' -prune -o -type f \( -name '*.h' -o -name '*.cpp' \) -print0 |
     xargs -0 -r clang-format --dry-run --Werror
 
 jobs=$(nproc)
@@ -39,4 +39,7 @@ run_suite build -DBRISAL_BUILD_TESTS=ON -DBRISAL_BUILD_APP=ON -DBRISAL_SANITIZE=
 run_suite build-asan -DBRISAL_SANITIZE=address -DBRISAL_BUILD_TESTS=ON -DBRISAL_BUILD_APP=ON
 # The window is single-threaded; ThreadSanitizer covers the layers with worker threads.
 run_suite build-tsan -DBRISAL_SANITIZE=thread -DBRISAL_BUILD_APP=OFF
+# Every fuzz target over its seed corpus: hostile inputs found once stay harmless.
+echo "== Fuzz targets over their seed corpora"
+"$root/scripts/fuzz.sh" --corpus
 echo "== All suites passed"

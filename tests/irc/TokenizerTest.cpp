@@ -17,15 +17,15 @@ std::string Words(int to, const char* separator = " ") {
 }
 
 // The fields as "nick|address|command|content", then the slots up to the last non-empty one.
-std::string Fields(const TIdIRCLineTokens& AOut) {
+std::string Fields(const TIdIRCLineFields& AOut) {
     std::string text =
         AOut.SenderNick + "|" + AOut.SenderAddress + "|" + AOut.Command + "|" + AOut.Content + " =";
     size_t used = TokenCount;
-    while (used > 0 && AOut.Tokens[used - 1].empty()) {
+    while (used > 0 && AOut.Tokens()[used - 1].empty()) {
         --used;
     }
     for (size_t slot = 0; slot < used; ++slot) {
-        text += (slot ? "," : " ") + AOut.Tokens[slot];
+        text += (slot ? "," : " ") + AOut.Tokens()[slot];
     }
     return text;
 }
@@ -63,10 +63,10 @@ TEST(TokenizeIRCLine, FillsSenderCommandContentAndEverySlot) {
         {"what follows the command is cut to 512 characters, a whole parameter beyond it too",
          "CMD " + x512 + " z", "||CMD|" + x512 + " = ,CMD," + x512},
     };
-    TIdIRCLineTokens out;
+    TIdIRCLineFields out;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        TokenizeIRCLine(c.line, out);
+        out.Reset(c.line);
         EXPECT_EQ(Fields(out), c.fields);
     }
 }
