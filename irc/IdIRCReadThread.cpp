@@ -76,8 +76,13 @@ void TIdIRCReadThread::ReadBatch(TIdIRCReadBatch& ABatch, bool AWait) {
                 // No line end buffered: everything is one unfinished line. Past the line limit
                 // it is left to the next waiting read, which reports it, rather than buffered
                 // on without end.
-                if (buffer->Size() >= Client->MaxLineLength() ||
-                    Client->FillInputBuffer(true, 0, false) <= 0) {
+                if (buffer->Size() >= Client->MaxLineLength()) {
+                    break;
+                }
+                // As ReadLn checks before it waits: once the peer has closed, an unfinished
+                // line left over is no reason to report the end as anything but that close.
+                Client->CheckForDisconnect(true, true);
+                if (Client->FillInputBuffer(true, 0, false) <= 0) {
                     break;
                 }
                 continue;

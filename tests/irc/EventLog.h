@@ -63,3 +63,18 @@ struct EventLog {
             "DCCAccept", I.OnLinks, "Links", I.OnChannelUpdate, "Update");
         I.OnRaw = [](TIdIRC*, TIdIRCUser*, const std::string&, const std::string& AContent,
                      bool& VSuppress) { VSuppress = AContent.ends_with("hush"); };
+        I.OnNickChanged = [this](TIdIRC* i, const std::string& old) {
+            Lines.push_back("NickChanged " + old + " " + i->CurrentNick());
+        };
+        I.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
+                               const std::string& ACommand, const std::string& AArguments,
+                               bool& VSuppress) {
+            Lines.push_back("CTCPQuery " + Str(AUser) + " " + Str(AChannel) + " " + ACommand + " " +
+                            AArguments);
+            VSuppress = AArguments == "hush";
+        };
+        I.OnStateChange = [this, &I](TIdComponent*) {
+            Lines.push_back("State " + std::to_string(I.State()));
+        };
+    }
+};

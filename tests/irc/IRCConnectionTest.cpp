@@ -98,6 +98,13 @@ TEST_F(IRCConnection, ConnectErrorsReachTheCallerAsTheyShould) {
 // What ends the reader, and what must still arrive before it ends. The component is not told:
 // its state stays, and a disconnect then skips the ended reader.
 TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
+    std::string flood, flooded;
+    for (int i = 0; i < 10000; ++i) {
+        flood += "L " + std::to_string(i) + "\r\n";
+        flooded += "L " + std::to_string(i) + "|";
+    }
+    const char raw[] = ":n\0k!u\xff@h PRIV\xc3 #c\0 :t\xe2\x82\0";
+    const std::string hostile(raw, sizeof raw - 1);
     const struct {
         const char* why;
         std::string wire;
@@ -109,6 +116,10 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
          "PONG :a\r\nPONG :b\n\r\nY 2\r\n", 0, "PONG :a|PONG :b|Y 2|", ""},
         {"a line split across segments, its CR and LF too, is one line without the CR",
          "SAY #c :hello there\r\n", 4, "SAY #c :hello there|", ""},
+        {"bytes one at a time", "A 1\r\nB 2\r\n", 1, "A 1|B 2|", ""},
+        {"10,000 lines in one segment: none lost, none out of order", flood, 0, flooded, ""},
+        {"NUL bytes and invalid UTF-8 in every field reach the handlers as they came",
+         hostile + "\r\n", 0, hostile + "|", ""},
         {"a line of the longest length allowed is read", std::string(16383, 'x') + "\n", 0,
          std::string(16383, 'x') + "|", ""},
         {"a line over 16384 bytes, after the lines before it; the link stays open",
@@ -118,6 +129,8 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
          "Max line length exceeded."},
         {"a server close, after every complete line it sent", kFour, 0, "A 1|B 2|C 3|D 4|",
          "Connection Closed Gracefully."},
+        {"a server close in the middle of a line: every complete line, nothing of the half",
+         "A 1\r\nB 2\r\nC ha", 0, "A 1|B 2|", "Connection Closed Gracefully."},
         {"a handler's exception (on B), with the next lines in the same hand-off", kFour, 0,
          "A 1|B 2|", "handler failed"},
         {"a handler's exception (on B), with the next lines arriving later", kFour, 4, "A 1|B 2|",

@@ -27,23 +27,6 @@ inline std::vector<std::string> Split(const std::string& AText, char ASeparator)
     return pieces;
 }
 
-I.OnNickChanged = [this](TIdIRC* i, const std::string& old) {
-    Lines.push_back("NickChanged " + old + " " + i->CurrentNick());
-};
-I.OnCTCPQuery = [this](TIdIRC*, TIdIRCUser* AUser, TIdIRCChannel* AChannel,
-                       const std::string& ACommand, const std::string& AArguments,
-                       bool& VSuppress) {
-    Lines.push_back("CTCPQuery " + Str(AUser) + " " + Str(AChannel) + " " + ACommand + " " +
-                    AArguments);
-    VSuppress = AArguments == "hush";
-};
-I.OnStateChange = [this, &I](TIdComponent*) {
-    Lines.push_back("State " + std::to_string(I.State()));
-};
-}
-}
-;
-
 class IRCFixture : public ::testing::Test {
 public:
     void SetUp() override { Queue().RegisterMainThread(); }
