@@ -78,7 +78,7 @@ struct TIdIRCReadLink {
 
 class TIdIRCReadThread : public TIdThread {
 public:
-    static constexpr size_t kMaxBatch = 1024;
+    static constexpr size_t kMaxBatch = 4096;
     static constexpr std::chrono::microseconds kMaxBatchTime{2000};
 
     // Starts reading at once (free-on-terminate); the returned pointer is the link's Thread.
