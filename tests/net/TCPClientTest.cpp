@@ -115,9 +115,9 @@ TEST(TCPClientConnect, AFailedConnectLeavesNothingOpenForTheNextAttempt) {
     EXPECT_TRUE(next.WaitForClientClose());
 }
 
-// A -> B: data to send flows A then B, received data B then A, each seeing the block rewound
-// and what the previous one made of it.
-TEST(TCPClientIntercept, ChainsSeeDataInTheirOrder) {
+// A -> B: received data flows B then A, each seeing the block rewound and what the previous
+// one made of it.
+TEST(TCPClientIntercept, AChainSeesReceivedDataInItsOrder) {
     LoopbackServer server;
     server.Send("hello\r\n");
     TIdTCPClient client;
@@ -125,28 +125,20 @@ TEST(TCPClientIntercept, ChainsSeeDataInTheirOrder) {
     a.SetIntercept(&b);
     client.SetIntercept(&a);
     Log log;
-    for (auto [i, name] : {std::pair{&a, "A"}, std::pair{&b, "B"}}) {
-        std::string n = name;
+    for (auto [i, name] : {std::pair{&a, 'A'}, std::pair{&b, 'B'}}) {
         // Each marks the block and grows it: the connection must use the new size.
-        auto stamp = [&log, n](const char* what, TIdSimpleBuffer* buffer) {
-            log.push_back(n + what + std::to_string(buffer->Position()) + " " +
-                          std::string(buffer->Data(), buffer->Size()));
-            buffer->Memory()[0] = n[0];
-            buffer->Seek(0, soEnd);
-            buffer->Write(n.data(), 1);
-        };
-        i->OnSend = [stamp](TIdConnectionIntercept*, TIdSimpleBuffer* b) { stamp(" send ", b); };
-        i->OnReceive = [stamp](TIdConnectionIntercept*, TIdSimpleBuffer* b) {
-            stamp(" receive ", b);
+        i->OnReceive = [&log, n = name](TIdConnectionIntercept*, TIdSimpleBuffer* AData) {
+            log.push_back(n + std::to_string(AData->Position()) + " " +
+                          std::string(AData->Data(), AData->Size()));
+            AData->Memory()[0] = n;
+            AData->Seek(0, soEnd);
+            AData->Write(&n, 1);
         };
     }
     ConnectTo(client, server);
     EXPECT_EQ(client.ReadLn(), "Aello");
     EXPECT_EQ(client.InputBuffer()->Size(), 2); // "BA" after the line
-    client.Write("ping");
-    EXPECT_TRUE(server.WaitForReceived("BingAB"));
-    EXPECT_EQ(log, (Log{"B receive 0 hello\r\n", "A receive 0 Bello\r\nB", "A send 0 ping",
-                        "B send 0 AingA"}));
+    EXPECT_EQ(log, (Log{"B0 hello\r\n", "A0 Bello\r\nB"}));
 }
 
 // The reader waits in ReadLn (held in the stack's select until the test has acted) while the
