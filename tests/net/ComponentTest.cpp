@@ -53,22 +53,6 @@ struct CountingAntiFreeze : TIdAntiFreezeBase {
     std::function<void()> OnProcess;
 };
 
-class AntiFreeze : public ::testing::Test {
-protected:
-    void SetUp() override { TIdMainThreadQueue::Instance().RegisterMainThread(); }
-    void Connected() {
-        Connect(FHandler, "127.0.0.1", FListener.LocalPort());
-        FPeer = FListener.Accept();
-        ASSERT_TRUE(FPeer.Valid());
-    }
-    void PeerSends() { ASSERT_EQ(::send(FPeer.Fd(), "x", 1, 0), 1); }
-
-    CountingAntiFreeze FAntiFreeze;
-    RawSocket FListener = RawSocket::Listener();
-    RawSocket FPeer;
-    TIdIOHandlerSocket FHandler;
-};
-
 // Answers Connected as a check made just before a close on another thread did: connected.
 struct LateCloseHandler : TIdIOHandlerSocket {
     bool Connected() override { return true; }
@@ -118,9 +102,17 @@ TEST(ComponentWork, NestedBracketsRaiseOuterEventsOnceWithRunningTotals) {
 }
 
 // A wait on the window's thread is cut into slices of the idle time-out (at least
-// MinIdleSlice) with processing after each; the slice that finds data is not idle.
-TEST_F(AntiFreeze, ReadableWaitsInSlicesWithProcessingBetween) {
-    Connected();
+// MinIdleSlice) with processing after each; the slice that finds data is not idle. An infinite
+// wait with idle 0 sleeps in its slices until the peer sends 300 ms later: a spin would process
+// thousands of times instead of about once a millisecond.
+TEST(AntiFreeze, ReadableWaitsInSlicesWithProcessingBetween) {
+    TIdMainThreadQueue::Instance().RegisterMainThread();
+    CountingAntiFreeze antiFreeze;
+    RawSocket listener = RawSocket::Listener();
+    TIdIOHandlerSocket handler;
+    Connect(handler, "127.0.0.1", listener.LocalPort());
+    RawSocket peer = listener.Accept();
+    const auto peerSends = [&] { ASSERT_EQ(::send(peer.Fd(), "x", 1, 0), 1); };
     const struct {
         const char* why;
         int32_t idle, wait;
@@ -132,35 +124,30 @@ TEST_F(AntiFreeze, ReadableWaitsInSlicesWithProcessingBetween) {
         {"idle 0: slices of the minimum", 0, 100, 0, false, 100 / TIdAntiFreezeBase::MinIdleSlice},
         {"two million slices of 1 ms", 1, 2000000, 3, true, 3},
     };
+    char byte;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        FAntiFreeze.SetIdleTimeOut(c.idle);
-        FAntiFreeze.Calls = 0;
-        FAntiFreeze.OnProcess = [&] { FAntiFreeze.Calls == c.sendAt ? PeerSends() : void(); };
-        EXPECT_EQ(FHandler.Readable(c.wait), c.readable);
-        EXPECT_EQ(FAntiFreeze.Calls, c.calls);
-        char byte;
-        ASSERT_EQ(c.readable ? FHandler.Recv(&byte, 1) : 1, 1);
+        antiFreeze.SetIdleTimeOut(c.idle);
+        antiFreeze.Calls = 0;
+        antiFreeze.OnProcess = [&] { antiFreeze.Calls == c.sendAt ? peerSends() : void(); };
+        EXPECT_EQ(handler.Readable(c.wait), c.readable);
+        EXPECT_EQ(antiFreeze.Calls, c.calls);
+        ASSERT_EQ(c.readable ? handler.Recv(&byte, 1) : 1, 1);
     }
-}
-
-// An infinite wait with idle 0 sleeps in its slices of at least 1 ms until the peer sends
-// 300 ms later: a spin would process thousands of times instead of about once a millisecond.
-TEST_F(AntiFreeze, AnInfiniteWaitDoesNotSpin) {
     using Clock = std::chrono::steady_clock;
-    Connected();
-    FAntiFreeze.SetIdleTimeOut(0);
+    antiFreeze.SetIdleTimeOut(0);
+    antiFreeze.Calls = 0;
     const auto start = Clock::now();
     bool sent = false;
-    FAntiFreeze.OnProcess = [&] {
+    antiFreeze.OnProcess = [&] {
         if (!sent && Clock::now() - start >= 300ms) {
             sent = true;
-            PeerSends();
+            peerSends();
         }
     };
-    EXPECT_TRUE(FHandler.Readable(Id::TimeoutInfinite));
+    EXPECT_TRUE(handler.Readable(Id::TimeoutInfinite));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    EXPECT_LT(FAntiFreeze.Calls, 2 * ms.count() + 10) << "in " << ms.count() << " ms";
+    EXPECT_LT(antiFreeze.Calls, 2 * ms.count() + 10) << "in " << ms.count() << " ms";
 }
 
 // A range of one port binds that port: the search goes down to the range's minimum. After

@@ -43,14 +43,6 @@ std::future<std::string> StartReader(TIdTCPConnection& AConn) {
                       [&AConn] { return Outcome([&] { return AConn.ReadLn(); }); });
 }
 
-std::vector<std::string> Split(const std::string& AText) {
-    std::vector<std::string> parts(1);
-    for (char c : AText) {
-        c == '|' ? void(parts.emplace_back()) : parts.back().push_back(c);
-    }
-    return parts;
-}
-
 } // namespace
 
 // Each case runs with its receipts arriving while the read waits and with all of it buffered
@@ -58,39 +50,43 @@ std::vector<std::string> Split(const std::string& AText) {
 // length compared with the maximum counts the bytes before the terminator, CR included.
 TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
     const std::string x = "raised:Max line length exceeded.";
+    using Texts = std::vector<std::string>;
     struct Case {
         const char* why;
-        std::string receipts; // one Recv each, "|" between them
+        Texts receipts; // one Recv each
         std::string terminator;
-        int32_t maxLength;    // -1: the connection's MaxLineLength (16384)
-        bool split;           // maSplit rather than maException
-        std::string outcomes; // one per read, "|" between them
+        int32_t maxLength; // -1: the connection's MaxLineLength (16384)
+        bool split;        // maSplit rather than maException
+        Texts outcomes;    // one per read
     };
     const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c'), z(20000, 'z');
     const Case cases[] = {
-        {"CR LF line", "hello\r\n", "", -1, false, "line:hello"},
-        {"CR LF alone is an empty line", "\r\n", "", -1, false, "line:"},
-        {"only one CR is removed", "text\r\r\n", "", -1, false, "line:text\r"},
-        {"CR and LF in different receipts", "abc\r|\nd\n", "", -1, false, "line:abc|line:d"},
-        {"CR LF: no further CR removed, lone LF is data", "a\r\r\nb\nc\r\n", "\r\n", -1, false,
-         "line:a\r|line:b\nc"},
-        {"a terminator spanning three receipts", "12E|N|D34END", "END", -1, false,
-         "line:12|line:34"},
-        {"terminator bytes that begin a false match", "aEENDb|END", "END", -1, false,
-         "line:aE|line:b"},
-        {"16384 before LF", b16384 + "\n", "", -1, false, Describe(b16384)},
-        {"16383 before CR LF", a16383 + "\r\n", "", -1, false, Describe(a16383)},
-        {"16384 before CR LF counts the CR", b16384 + "\r\n", "", -1, false, x},
-        {"16385 before LF, and it stays buffered", c16385 + "\n", "", -1, false, x + "|" + x},
-        {"split: the first 16384 bytes, then the rest", c16385 + "\n", "", -1, true,
-         Describe(std::string(16384, 'c')) + "|line:c"},
-        {"split of CR LF beyond the limit: an empty line", b16384 + "\r\n", "", -1, true,
-         Describe(b16384) + "|line:"},
-        {"explicit maximum, exactly", "12345\n", "", 5, false, "line:12345"},
-        {"explicit maximum, one over", "123456\n", "", 5, false, x},
-        {"no limit with 0", z + "\n", "", 0, false, Describe(z)},
-        {"an unterminated rest, then the peer closes", "rest", "", -1, false,
-         "line:|raised:Connection Closed Gracefully."},
+        // clang-format off
+        {"CR LF line", {"hello\r\n"}, "", -1, false, {"line:hello"}},
+        {"CR LF alone is an empty line", {"\r\n"}, "", -1, false, {"line:"}},
+        {"only one CR is removed", {"text\r\r\n"}, "", -1, false, {"line:text\r"}},
+        {"CR and LF in different receipts", {"abc\r", "\nd\n"}, "", -1, false,
+         {"line:abc", "line:d"}},
+        {"CR LF: no further CR removed, lone LF is data", {"a\r\r\nb\nc\r\n"}, "\r\n", -1, false,
+         {"line:a\r", "line:b\nc"}},
+        {"a terminator spanning three receipts", {"12E", "N", "D34END"}, "END", -1, false,
+         {"line:12", "line:34"}},
+        {"terminator bytes that begin a false match", {"aEENDb", "END"}, "END", -1, false,
+         {"line:aE", "line:b"}},
+        {"16384 before LF", {b16384 + "\n"}, "", -1, false, {Describe(b16384)}},
+        {"16383 before CR LF", {a16383 + "\r\n"}, "", -1, false, {Describe(a16383)}},
+        {"16384 before CR LF counts the CR", {b16384 + "\r\n"}, "", -1, false, {x}},
+        {"16385 before LF, and it stays buffered", {c16385 + "\n"}, "", -1, false, {x, x}},
+        {"split: the first 16384 bytes, then the rest", {c16385 + "\n"}, "", -1, true,
+         {Describe(std::string(16384, 'c')), "line:c"}},
+        {"split of CR LF beyond the limit: an empty line", {b16384 + "\r\n"}, "", -1, true,
+         {Describe(b16384), "line:"}},
+        {"explicit maximum, exactly", {"12345\n"}, "", 5, false, {"line:12345"}},
+        {"explicit maximum, one over", {"123456\n"}, "", 5, false, {x}},
+        {"no limit with 0", {z + "\n"}, "", 0, false, {Describe(z)}},
+        {"an unterminated rest, then the peer closes", {"rest"}, "", -1, false,
+         {"line:", "raised:Connection Closed Gracefully."}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         for (bool buffered : {false, true}) {
@@ -100,7 +96,7 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
                 ScriptedConnection t;
                 t.Conn.SetMaxLineAction(c.split ? maSplit : maException);
                 std::string all = "first\n";
-                for (const std::string& r : Split(c.receipts)) {
+                for (const std::string& r : c.receipts) {
                     buffered ? void(all += r) : t.Handler->Receipt(r);
                 }
                 if (buffered) {
@@ -112,7 +108,7 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
                     ASSERT_EQ(t.Conn.ReadLn(), "first");
                 }
                 std::string kept = "stale text, longer than any short line";
-                for (const std::string& expected : Split(c.outcomes)) {
+                for (const std::string& expected : c.outcomes) {
                     EXPECT_EQ(Outcome([&] {
                                   if (!into) {
                                       return t.Conn.ReadLn(c.terminator, -1, c.maxLength);
