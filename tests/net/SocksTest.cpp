@@ -55,33 +55,26 @@ struct Proxy {
             "mount --bind passwd /etc/passwd && mount --bind shadow /etc/shadow && "
             "exec /usr/sbin/danted -N 1 -f danted.conf -p " +
             d + "/pid'";
-        std::string log;
-        for (int attempt = 0; attempt < 3; ++attempt) { // the free port can be taken meanwhile
-            const std::string port = std::to_string(Port = FreeLoopbackPort());
-            Directory.WriteFile(
-                "danted.conf",
-                "logoutput: stderr\ninternal: 127.0.0.1 port = " + port +
-                    "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " +
-                    (login ? "username" : "none") +
-                    "\nuser.privileged: nobody\nuser.unprivileged: nobody\n"
-                    "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                    "socks pass {\n from: 127.0.0.0/8 to: 127.0.0.0/8\n command: connect\n}\n");
-            const std::string command = dante
-                                            ? danteCommand
-                                            : "exec /usr/bin/microsocks -i 127.0.0.1 -p " + port +
-                                                  (login ? " -u " + user + " -P " + kPassword : "");
-            Process =
-                std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/sh", "-c", command},
-                                               Directory.Path() / "log", !dante);
-            if (TestSupport::WaitUntil(
-                    [&] { return !Process->Running() || RawSocket::Connected(Port).Valid(); }) &&
-                Process->Running()) {
-                return;
-            }
-            log += Process->Log();
+        const std::string port = std::to_string(Port = FreeLoopbackPort());
+        Directory.WriteFile(
+            "danted.conf",
+            "logoutput: stderr\ninternal: 127.0.0.1 port = " + port +
+                "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " +
+                (login ? "username" : "none") +
+                "\nuser.privileged: nobody\nuser.unprivileged: nobody\n"
+                "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                "socks pass {\n from: 127.0.0.0/8 to: 127.0.0.0/8\n command: connect\n}\n");
+        const std::string command = dante ? danteCommand
+                                          : "exec /usr/bin/microsocks -i 127.0.0.1 -p " + port +
+                                                (login ? " -u " + user + " -P " + kPassword : "");
+        Process = std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/sh", "-c", command},
+                                                 Directory.Path() / "log", !dante);
+        if (!TestSupport::WaitUntil(
+                [&] { return !Process->Running() || RawSocket::Connected(Port).Valid(); }) ||
+            !Process->Running()) {
+            throw std::runtime_error("no SOCKS proxy listening (scripts/deps.sh installs them):\n" +
+                                     Process->Log());
         }
-        throw std::runtime_error("no SOCKS proxy listening (scripts/deps.sh installs them):\n" +
-                                 log);
     }
 };
 
@@ -145,7 +138,6 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
         {"connect reply never comes", v5, answered(""), silent},
         {"refused", v5, answered(Bytes({5, 5, 0, 1, 10})), "Connection refused."},
         {"user name too long", {svSocks5, auth, long256, "pw", "irc.t"}, {}, over("user name")},
-        {"password too long", {svSocks5, auth, "bob", long256, "irc.t"}, {}, over("password")},
         {"4A host too long", {svSocks4A, noAuth, "", "", long256}, {}, over("host name")},
         {"Dante, SOCKS 4", v4, {}, ok, kDante},
         {"Dante, SOCKS 5", real5, {}, ok, kDante},
@@ -206,16 +198,10 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
     }
 }
 
-// Settings that live elsewhere and the handler forget each other whichever goes first (the
-// handler then makes its own, without a proxy).
-TEST(SocksSettings, ReferencesAreClearedWhicheverGoesFirst) {
-    auto handler = std::make_unique<TIdIOHandlerSocket>();
-    auto gone = std::make_unique<TIdSocksInfo>();
-    gone->SetVersion(svSocks5);
-    handler->SetSocksInfo(gone.get());
-    gone.reset();
-    EXPECT_EQ(handler->SocksInfo()->Version(), svNoSocks);
+// Settings that live elsewhere forget a handler that goes first.
+TEST(SocksSettings, AHandlerGoneFirstIsForgotten) {
     TIdSocksInfo settings;
+    auto handler = std::make_unique<TIdIOHandlerSocket>();
     handler->SetSocksInfo(&settings);
     handler.reset();
     EXPECT_EQ(settings.IOHandler(), nullptr);

@@ -23,8 +23,6 @@ public:
 
     LoopbackServer();
     ~LoopbackServer();
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int Port() const { return FPort; }
     static const char* Host() { return "127.0.0.1"; }

@@ -1,6 +1,6 @@
 // The platform stack with a made-up answer for this machine's own name, a peer-address
-// question that fails on demand (as after a reset) and gates that hold a thread inside Recv or
-// Select. ProbeStackScope makes it the stack class: the next component (none alive) creates it.
+// question that fails on demand (as after a reset) and a gate that holds a thread inside Recv.
+// ProbeStackScope makes it the stack class: the next component (none alive) creates it.
 #pragma once
 
 #include "IdComponent.h"
@@ -35,13 +35,6 @@ public:
         RecvGate.Leave(held); // a failure's code is kept per thread: still there after
         return result;
     }
-    int32_t Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
-                   TIdSocketHandles* AExceptList, int32_t ATimeout) override {
-        const bool held = SelectGate.Enter();
-        const int32_t result = TIdStackPosix::Select(AReadList, AWriteList, AExceptList, ATimeout);
-        SelectGate.Leave(held);
-        return result;
-    }
     void PeerName(TIdStackSocketHandle ASocket, int32_t& VFamily, std::string& VIP,
                   int32_t& VPort) override {
         if (PeerGone) {
@@ -55,7 +48,6 @@ public:
     std::optional<TIdStrings> OwnNameAddresses;
     std::atomic<bool> PeerGone{false};
     CallGate RecvGate;
-    CallGate SelectGate;
 };
 
 class ProbeStackScope {

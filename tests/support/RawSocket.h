@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 class RawSocket {
 public:
@@ -76,26 +75,6 @@ private:
 // A port on 127.0.0.1 that was free a moment ago (nothing listens on it now).
 inline uint16_t FreeLoopbackPort() {
     return RawSocket::Bound(0).LocalPort();
-}
-
-// ACount consecutive ports on 127.0.0.1, held by the returned sockets in order; empty when no
-// such run was found.
-inline std::vector<RawSocket> HoldPortRun(int ACount) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const uint16_t first = FreeLoopbackPort();
-        std::vector<RawSocket> run;
-        for (int i = 0; first != 0 && first <= 65535 - ACount && i < ACount; ++i) {
-            RawSocket socket = RawSocket::Bound(uint16_t(first + i));
-            if (!socket.Valid()) {
-                break;
-            }
-            run.push_back(std::move(socket));
-        }
-        if (int(run.size()) == ACount) {
-            return run;
-        }
-    }
-    return {};
 }
 
 inline bool DescriptorOpen(int AFd) {

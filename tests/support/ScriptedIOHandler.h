@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,11 +20,11 @@
 class ScriptedIOHandler : public TIdIOHandler {
 public:
     void Receipt(const std::string& ABytes) {
-        Change([&] { FReceipts.push_back(ABytes); });
+        std::lock_guard lock(FLock);
+        FReceipts.push_back(ABytes);
+        FChanged.notify_all();
     }
-    void EndOfData() {
-        Change([&] { FEndOfData = true; });
-    }
+    void EndOfData() { Set(FEndOfData, true); }
     int32_t SendLimit = 0;   // the most one Send takes (0: all)
     bool WaitInRecv = false; // as a reader already in recv: a Close makes that Recv return 0
     // Holds the first Connected() asked, after its answer is taken, by the thread that read
@@ -37,12 +36,10 @@ public:
     int Waiting() const { return Locked(FWaiting); }
     int Timeouts() const { return Locked(FTimeouts); }
 
-    void Close() override {
-        Change([&] { FConnected = false; });
-    }
+    void Close() override { Set(FConnected, false); }
     void ConnectClient(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
                        int32_t) override {
-        Change([&] { FConnected = true; });
+        Set(FConnected, true);
     }
     bool Connected() override {
         const bool connected = Locked(FConnected);
@@ -53,17 +50,7 @@ public:
     }
     bool Readable(int32_t AMSec) override {
         std::unique_lock lock(FLock);
-        if (WaitInRecv) {
-            return true;
-        }
-        ++FWaiting;
-        auto ready = [this] { return Ready(); };
-        const bool result = AMSec < 0
-                                ? (FChanged.wait(lock, ready), true) // infinite or default
-                                : FChanged.wait_for(lock, std::chrono::milliseconds(AMSec), ready);
-        --FWaiting;
-        FTimeouts += result ? 0 : 1;
-        return result;
+        return WaitInRecv || WaitReady(lock, AMSec);
     }
     int32_t Recv(void* ABuf, int32_t ALen) override {
         std::unique_lock lock(FLock);
@@ -71,9 +58,7 @@ public:
             throw EIdClosedSocket();
         }
         if (WaitInRecv) {
-            ++FWaiting;
-            FChanged.wait(lock, [this] { return Ready(); });
-            --FWaiting;
+            WaitReady(lock, -1);
             if (!FConnected) {
                 return 0;
             }
@@ -102,14 +87,24 @@ public:
     }
 
 private:
-    bool Ready() const { return !FReceipts.empty() || FEndOfData || !FConnected; }
+    // AMSec < 0: without limit.
+    bool WaitReady(std::unique_lock<std::mutex>& ALock, int32_t AMSec) {
+        ++FWaiting;
+        auto ready = [this] { return !FReceipts.empty() || FEndOfData || !FConnected; };
+        const bool result = AMSec < 0
+                                ? (FChanged.wait(ALock, ready), true)
+                                : FChanged.wait_for(ALock, std::chrono::milliseconds(AMSec), ready);
+        --FWaiting;
+        FTimeouts += result ? 0 : 1;
+        return result;
+    }
     template <typename T> T Locked(const T& AField) const {
         std::lock_guard lock(FLock);
         return AField;
     }
-    void Change(const std::function<void()>& AChange) {
+    void Set(bool& AField, bool AValue) {
         std::lock_guard lock(FLock);
-        AChange();
+        AField = AValue;
         FChanged.notify_all();
     }
 
