@@ -131,6 +131,8 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
          "Connection Closed Gracefully."},
         {"a server close in the middle of a line: every complete line, nothing of the half",
          "A 1\r\nB 2\r\nC ha", 0, "A 1|B 2|", "Connection Closed Gracefully."},
+        {"a reset in the middle of a line: every complete line, then the reset",
+         "A 1\r\nB 2\r\nC ha", 0, "A 1|B 2|", "Socket Error # 10054\r\nConnection reset by peer."},
         {"a handler's exception (on B), with the next lines in the same hand-off", kFour, 0,
          "A 1|B 2|", "handler failed"},
         {"a handler's exception (on B), with the next lines arriving later", kFour, 4, "A 1|B 2|",
@@ -151,6 +153,8 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
         peer.Send(c.wire, c.chunk, c.chunk == 0 ? 0ms : 1ms);
         if (c.endedWith.starts_with("Connection Closed")) {
             peer.Close();
+        } else if (c.endedWith.find("reset") != std::string::npos) {
+            peer.Reset();
         }
         const bool reading = c.endedWith.empty();
         if (reading) {

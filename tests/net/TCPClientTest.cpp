@@ -74,6 +74,23 @@ TEST(TCPClient, RefusedThenClosedThenNextConnection) {
                         "Disconnected."}));
 }
 
+// A listener whose queue is full answers no handshake: the connect gives up at its time-out
+// with its own error, leaves nothing open, and the handler serves the next attempt.
+TEST(TCPClient, AListenerThatNeverAcceptsEndsTheConnectAtItsTimeOut) {
+    RawSocket listener = RawSocket::Bound(0);
+    ASSERT_EQ(::listen(listener.Fd(), 0), 0);
+    RawSocket queued = RawSocket::Connected(listener.LocalPort()); // the queue's only place
+    TIdTCPClient client;
+    client.SetHost(LoopbackServer::Host());
+    client.SetPort(listener.LocalPort());
+    EXPECT_EQ(Raised<EIdConnectTimeout>([&] { client.Connect(200); }), "Connect timed out.");
+    EXPECT_FALSE(client.Connected());
+    LoopbackServer next;
+    next.Send("hi\r\n");
+    ConnectTo(client, next);
+    EXPECT_EQ(client.ReadLn(), "hi");
+}
+
 // The peer address is asked for right after the connect, when a server that resets at once
 // may be gone already (PeerGone): the connect still succeeds, and the read reports the reset.
 TEST(TCPClientPeerClose, AResetGivesTheMappedSocketError) {

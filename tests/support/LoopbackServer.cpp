@@ -60,6 +60,9 @@ LoopbackServer& LoopbackServer::WaitFor(std::string text, Millis timeout) {
 LoopbackServer& LoopbackServer::Close() {
     return Queue({kClose});
 }
+LoopbackServer& LoopbackServer::Reset() {
+    return Queue({kReset});
+}
 LoopbackServer& LoopbackServer::NextConnection(Millis timeout) {
     return Queue({kNext, {}, 0, timeout});
 }
@@ -174,6 +177,12 @@ bool LoopbackServer::Perform(const Action& AAction) {
     case kClose:
         shutdown(fd, SHUT_WR);
         return true;
+    case kReset: {
+        const linger abortive{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        FClient.Close();
+        return true;
+    }
     case kNext:
         for (const auto until = Clock::now() + AAction.Time; FLater.empty();) {
             if (FStop || MSecLeft(until) == 0) {

@@ -34,6 +34,7 @@ public:
     // of the script.
     LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000));
     LoopbackServer& Close(); // half-close: the client reads end of data
+    LoopbackServer& Reset(); // an abortive close: the client's next read fails with a reset
     // The rest of the script serves the next connection (a reconnect), once it is accepted;
     // what it sends is added to Received.
     LoopbackServer& NextConnection(Millis timeout = Millis(5000));
@@ -45,7 +46,7 @@ public:
     std::string Received() const;
 
 private:
-    enum TKind { kSend, kWaitFor, kClose, kNext };
+    enum TKind { kSend, kWaitFor, kClose, kReset, kNext };
     struct Action {
         TKind Kind;
         std::string Bytes = {};
