@@ -51,7 +51,14 @@ void NgircdServer::Freeze(bool AFrozen) {
 }
 
 bool NgircdServer::StartOn(uint16_t APort) {
+    const bool restart = APort == FPort; // keeps the TLS port too
     FPort = APort;
+    const bool tls = !FConfig.TLSCert.empty() && !FConfig.TLSKey.empty();
+    if (tls && !restart) {
+        do {
+            FTLSPort = FreeLoopbackPort();
+        } while (FTLSPort == FPort);
+    }
     const std::string directory = FDirectory.Path().string();
     std::ostringstream text;
     text << "[Global]\n  Name = irc.brisal.test\n  Info = Brisal test server\n"
@@ -64,11 +71,17 @@ bool NgircdServer::StartOn(uint16_t APort) {
          // The host's own drop-in directory must not change the test's server.
          << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
          << "  DNS = no\n  Ident = no\n  PAM = no\n";
+    if (tls) {
+        text << "[SSL]\n  CertFile = " << FConfig.TLSCert.string()
+             << "\n  KeyFile = " << FConfig.TLSKey.string() << "\n  Ports = " << FTLSPort << "\n";
+    }
     FDirectory.WriteFile("ngircd.conf", text.str());
     FProcess = std::make_unique<ChildProcess>(
         std::vector<std::string>{kProgram, "--nodaemon", "--config", directory + "/ngircd.conf"},
         FDirectory.Path() / "ngircd.log", true);
-    return TestSupport::WaitUntil(
-               [&] { return !FProcess->Running() || RawSocket::Connected(FPort).Valid(); }) &&
+    return TestSupport::WaitUntil([&] {
+               return !FProcess->Running() || (RawSocket::Connected(FPort).Valid() &&
+                                               (!tls || RawSocket::Connected(FTLSPort).Valid()));
+           }) &&
            FProcess->Running();
 }

@@ -10,12 +10,16 @@
 #include "TempDir.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 struct NgircdConfig {
     int PingTimeout = 5; // seconds; ngircd's lowest value
     bool FloodPenalty = true;
+    // With both set, the server also speaks TLS, with this certificate, on TLSPort().
+    std::filesystem::path TLSCert = {};
+    std::filesystem::path TLSKey = {};
 };
 
 class NgircdServer {
@@ -24,6 +28,7 @@ public:
 
     static const char* Host() { return "127.0.0.1"; }
     uint16_t Port() const { return FPort; }
+    uint16_t TLSPort() const { return FTLSPort; } // 0 without a certificate
     std::string Log() const { return FProcess ? FProcess->Log() : std::string(); }
 
     // A server that goes away and comes back on the same port, as a restarted one does.
@@ -38,5 +43,6 @@ private:
     NgircdConfig FConfig;
     TempDir FDirectory;
     uint16_t FPort = 0;
+    uint16_t FTLSPort = 0;
     std::unique_ptr<ChildProcess> FProcess;
 };
