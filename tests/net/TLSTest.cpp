@@ -6,12 +6,11 @@
 #include "IdTCPClient.h"
 #include "LoopbackServer.h"
 #include "NgircdServer.h"
+#include "TLSPeer.h"
 #include "TestCertificates.h"
 #include "Waiting.h"
 
 #include <gtest/gtest.h>
-#include <openssl/ssl.h>
-#include <sys/time.h>
 
 #include <atomic>
 #include <thread>
@@ -49,71 +48,6 @@ struct TLSClient {
     TIdSSLIOHandlerSocket handler; // outlives the client that uses it
     TIdTCPClient client;
     std::atomic<int> disconnects{0};
-};
-
-enum TPeerEnd { kKeepOpen, kHalfClose, kCloseAll };
-
-// A TLS server of the test's own, for what no real server does. After the handshake it sends
-// ALines through TLS, then ARaw straight onto the socket (a broken record), then ends as told.
-// It records when the client's side closes.
-class TLSPeer {
-public:
-    TLSPeer(std::string ALines, std::string ARaw, TPeerEnd AClose)
-        : FLines(std::move(ALines)), FRaw(std::move(ARaw)), FClose(AClose),
-          FThread([this] { Run(); }) {}
-    ~TLSPeer() {
-        FStop = true;
-        FThread.join();
-    }
-    int Port() const { return FListener.LocalPort(); }
-    bool WaitClientClosed() {
-        return TestSupport::WaitUntil([this] { return FClientClosed.load(); });
-    }
-
-private:
-    void Run() {
-        RawSocket peer = FListener.Accept(int(TestSupport::HangLimit.count()));
-        if (!peer.Valid()) {
-            return;
-        }
-        timeval limit{1, 0}; // a client that never shakes hands cannot hold SSL_accept
-        setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate_file(context, Certs().Server().Cert.c_str(), SSL_FILETYPE_PEM);
-        SSL_CTX_use_PrivateKey_file(context, Certs().Server().Key.c_str(), SSL_FILETYPE_PEM);
-        SSL* ssl = SSL_new(context);
-        SSL_set_fd(ssl, peer.Fd());
-        if (SSL_accept(ssl) == 1) {
-            if (!FLines.empty()) {
-                SSL_write(ssl, FLines.data(), int(FLines.size()));
-            }
-            ::send(peer.Fd(), FRaw.data(), FRaw.size(), MSG_NOSIGNAL);
-            if (FClose == kHalfClose) {
-                ::shutdown(peer.Fd(), SHUT_WR);
-            }
-            if (FClose == kCloseAll) {
-                peer.Close();
-            }
-            char discard[4096];
-            while (!FStop && peer.Valid()) {
-                const ssize_t n = ::recv(peer.Fd(), discard, sizeof discard, 0);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-                    FClientClosed = true;
-                    break;
-                }
-            }
-        }
-        SSL_free(ssl);
-        SSL_CTX_free(context);
-    }
-
-    RawSocket FListener = RawSocket::Listener();
-    std::string FLines;
-    std::string FRaw;
-    TPeerEnd FClose;
-    std::atomic<bool> FClientClosed{false};
-    std::atomic<bool> FStop{false};
-    std::thread FThread; // last: starts once the fields above exist
 };
 
 // An application data record header that announces ALength bytes, and AHave of them.
@@ -235,22 +169,24 @@ TEST(TLS, BrokenRecordsAfterTheHandshake) {
     const struct {
         const char* why;
         std::string raw; // after "one\r\n" through TLS
-        TPeerEnd close;
+        TLSPeer::TEnd close;
         std::string error; // what the read after "one" raises
         bool closesOnce;   // the peer's close reported, exactly once
     } cases[] = {
-        {"a close in the middle of a record", Record(64, 10), kHalfClose,
+        {"a close in the middle of a record", Record(64, 10), TLSPeer::HalfClose,
          EIdConnClosedGracefully::DefaultText, true},
-        {"a close between records", "", kHalfClose, EIdConnClosedGracefully::DefaultText, true},
-        {"a stall in the middle of a record", Record(64, 10), kKeepOpen, "Read Timeout", false},
-        {"a record longer than allowed", Record(0x4801, 64), kKeepOpen,
+        {"a close between records", "", TLSPeer::HalfClose, EIdConnClosedGracefully::DefaultText,
+         true},
+        {"a stall in the middle of a record", Record(64, 10), TLSPeer::KeepOpen, "Read Timeout",
+         false},
+        {"a record longer than allowed", Record(0x4801, 64), TLSPeer::KeepOpen,
          "the data from the server failed its checks", false},
-        {"a record that fails its check", Record(32, 32), kKeepOpen,
+        {"a record that fails its check", Record(32, 32), TLSPeer::KeepOpen,
          "the data from the server failed its checks", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        TLSPeer peer("one\r\n", c.raw, c.close);
+        TLSPeer peer(Certs().Server(), "one\r\n", c.raw, c.close);
         TLSClient tls("localhost", peer.Port(), Certs().CAFile().string(), 1000);
         ASSERT_EQ(tls.Connect(), "");
         EXPECT_EQ(tls.client.ReadLn(), "one");
@@ -270,7 +206,7 @@ TEST(TLS, BrokenRecordsAfterTheHandshake) {
 // local close wakes a reader blocked in a read.
 TEST(TLS, ClosesOnEitherSide) {
     {
-        TLSPeer peer("", "", kCloseAll);
+        TLSPeer peer(Certs().Server(), "", "", TLSPeer::CloseAll);
         TLSClient tls("localhost", peer.Port(), Certs().CAFile().string());
         ASSERT_EQ(tls.Connect(), "");
         std::string raised = "(nothing raised)";
@@ -280,7 +216,7 @@ TEST(TLS, ClosesOnEitherSide) {
         EXPECT_NE(raised, "(nothing raised)");
     }
     {
-        TLSPeer peer("first\r\n", "", kKeepOpen);
+        TLSPeer peer(Certs().Server(), "first\r\n");
         TLSClient tls("localhost", peer.Port(), Certs().CAFile().string());
         ASSERT_EQ(tls.Connect(), "");
         std::atomic<bool> readFirst{false};
