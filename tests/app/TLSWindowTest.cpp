@@ -2,7 +2,6 @@
 // port, and refusals shown the way the window shows every error.
 #include "FormFixture.h"
 #include "IiClient.h"
-#include "LoopbackServer.h"
 #include "NgircdServer.h"
 #include "SortedListBox.h"
 #include "TestCertificates.h"
@@ -37,19 +36,16 @@ TEST(PortChoice, APlusOr6697ChoosesTLSAndNothingElseDoes) {
     const struct {
         const char* why;
         std::string text;
-        int32_t port; // 0: refused
+        int32_t port; // 0: refused with "'text' is not a ..."
         bool tls;
     } cases[] = {
         {"a plain port stays plain", "6667", 6667, false},
         {"the TLS port as typed", "6697", 6697, true},
         {"a plus marks TLS on any port", "+7000", 7000, true},
-        {"a plus on the TLS port", "+6697", 6697, true},
         {"the plus is a mark, not a sign to repeat", "++6697", 0, false},
         {"a mark and a sign", "+-6697", 0, false},
         {"a mark alone", "+", 0, false},
-        {"a blank after the mark", "+ 6697", 0, false},
         {"the mark does not widen the range", "+70000", 0, false},
-        {"nor make zero a port", "+0", 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -59,7 +55,7 @@ TEST(PortChoice, APlusOr6697ChoosesTLSAndNothingElseDoes) {
             EXPECT_EQ(choice.TLS, c.tls);
         } catch (const std::exception& e) {
             EXPECT_EQ(c.port, 0) << e.what();
-            EXPECT_EQ(std::string(e.what()).rfind("'" + c.text + "' is not a", 0), 0u) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind("'" + c.text + "' is not a", 0), 0u);
         }
     }
 }
@@ -68,11 +64,11 @@ TEST_F(TLSWindow, ASessionThroughATLSPort) {
     const TestCertificates certs;
     NgircdServer server({.PingTimeout = 60,
                          .FloodPenalty = false,
-                         .TLSCert = certs.Server().Cert,
-                         .TLSKey = certs.Server().Key});
+                         .TLSCert = certs.Server.Cert,
+                         .TLSKey = certs.Server.Key});
     IiClient peer(server.Port(), "peer"); // plain: both kinds meet in one channel
     ASSERT_TRUE(peer.Join("#velmor")) << peer.Log();
-    Form->TLSHandler().SetCAFile(certs.CAFile().string());
+    Form->TLSHandler().SetCAFile(certs.CAFile.string());
     Form->IRCbot->SetSendInterval(0);
 
     TypeConnect(QStringLiteral("localhost"), "+" + QString::number(server.TLSPort()));
@@ -95,33 +91,15 @@ TEST_F(TLSWindow, ASessionThroughATLSPort) {
     EXPECT_TRUE(Errors.empty());
 }
 
-// A refusal is final, as a failed first connect is: the error box says why, the status line
-// what it means. Each row has a window of its own.
+// A refusal is final, as a failed first connect is: the error box says why (here: the window
+// trusts the system's store, which lacks the test's authority), the status line what it means.
 TEST_F(TLSWindow, ARefusedConnectionIsShownLikeAnyError) {
     const TestCertificates certs;
-    NgircdServer ngircd({.TLSCert = certs.Server().Cert, .TLSKey = certs.Server().Key});
-    LoopbackServer plain;
-    plain.Send(":irc.example.net NOTICE * :*** Looking up your hostname...\r\n");
-    const struct {
-        const char* why;
-        QString port;
-        std::string says;
-    } cases[] = {
-        {"the window trusts the system's store, which lacks the test's authority",
-         "+" + QString::number(ngircd.TLSPort()), "is not from a trusted authority"},
-        {"a plain server where TLS was asked for", "+" + QString::number(plain.Port()),
-         "does not speak TLS"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Form = std::make_unique<TForm1>();
-        Form->Timer1->stop();
-        Errors.clear();
-        TypeConnect(QStringLiteral("127.0.0.1"), c.port);
-        ASSERT_EQ(Errors.size(), 1u);
-        EXPECT_NE(Errors[0].find(c.says), std::string::npos) << Errors[0];
-        EXPECT_EQ(Form->Label1->text(), QStringLiteral("Could not connect to IRC server."));
-        EXPECT_FALSE(Form->Button_join->isEnabled());
-        EXPECT_FALSE(Form->IRCbot->Connected());
-    }
+    NgircdServer ngircd({.TLSCert = certs.Server.Cert, .TLSKey = certs.Server.Key});
+    TypeConnect(QStringLiteral("127.0.0.1"), "+" + QString::number(ngircd.TLSPort()));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_NE(Errors[0].find("is not from a trusted authority"), std::string::npos) << Errors[0];
+    EXPECT_EQ(Form->Label1->text(), QStringLiteral("Could not connect to IRC server."));
+    EXPECT_FALSE(Form->Button_join->isEnabled());
+    EXPECT_FALSE(Form->IRCbot->Connected());
 }

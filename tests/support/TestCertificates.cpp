@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -11,47 +12,38 @@ void Run(const std::string& ACommand) {
     }
 }
 
-const char* const kNewKey = "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes";
+const std::string kNewKey = " -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ";
 
 } // namespace
 
 TestCertificates::TestCertificates() {
     namespace fs = std::filesystem;
-    fs::permissions(FDirectory.Path(),
-                    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                        fs::perms::others_exec,
-                    fs::perm_options::add);
-    FCAFile = Authority("ca");
-    Authority("stranger");
-    const std::string local = "DNS:localhost,IP:127.0.0.1";
-    FServer = Issue("server", "ca", local, 2);
-    FOtherName = Issue("elsewhere", "ca", "DNS:irc.elsewhere.test", 2);
-    FUnknownAuthority = Issue("unknown", "stranger", local, 2);
-    // A negative validity ends before it begins: expired from the first second.
-    FExpired = Issue("expired", "ca", local, -1);
-    for (const auto& entry : fs::directory_iterator(FDirectory.Path())) {
-        fs::permissions(entry.path(), fs::perms::others_read | fs::perms::group_read,
-                        fs::perm_options::add);
+    const std::string dir = Directory.Path().string() + "/";
+    for (const char* authority : {"ca", "stranger"}) {
+        Run("openssl req -x509" + kNewKey + dir + authority + ".key -out " + dir + authority +
+            ".pem -days 2 -subj /CN=Brisal-test-" + authority);
     }
-}
-
-std::filesystem::path TestCertificates::Authority(const std::string& AName) {
-    const std::string base = (FDirectory.Path() / AName).string();
-    Run("openssl req -x509 " + std::string(kNewKey) + " -keyout " + base + ".key -out " + base +
-        ".pem -days 2 -subj /CN=Brisal-test-" + AName);
-    return base + ".pem";
-}
-
-TestCertificates::TPair TestCertificates::Issue(const std::string& AName,
-                                                const std::string& AAuthority,
-                                                const std::string& ANames, int ADays) {
-    const std::string base = (FDirectory.Path() / AName).string();
-    const std::string authority = (FDirectory.Path() / AAuthority).string();
-    FDirectory.WriteFile(AName + ".ext", "subjectAltName=" + ANames + "\n");
-    Run("openssl req " + std::string(kNewKey) + " -keyout " + base + ".key -out " + base +
-        ".csr -subj /CN=" + AName);
-    Run("openssl x509 -req -in " + base + ".csr -CA " + authority + ".pem -CAkey " + authority +
-        ".key -CAcreateserial -out " + base + ".pem -days " + std::to_string(ADays) + " -extfile " +
-        base + ".ext");
-    return {base + ".pem", base + ".key"};
+    CAFile = dir + "ca.pem";
+    // A negative validity ends before it begins: expired from its first second.
+    const auto issue = [&](const std::string& AName, const std::string& AAuthority,
+                           const std::string& ANames, int ADays) -> TPair {
+        const std::string base = dir + AName;
+        Directory.WriteFile(AName + ".ext", "subjectAltName=" + ANames + "\n");
+        Run("openssl req" + kNewKey + base + ".key -out " + base + ".csr -subj /CN=" + AName);
+        Run("openssl x509 -req -in " + base + ".csr -CA " + dir + AAuthority + ".pem -CAkey " +
+            dir + AAuthority + ".key -CAcreateserial -out " + base + ".pem -days " +
+            std::to_string(ADays) + " -extfile " + base + ".ext");
+        return {base + ".pem", base + ".key"};
+    };
+    const std::string local = "DNS:localhost,IP:127.0.0.1";
+    Server = issue("server", "ca", local, 2);
+    OtherName = issue("elsewhere", "ca", "DNS:irc.elsewhere.test", 2);
+    UnknownAuthority = issue("unknown", "stranger", local, 2);
+    Expired = issue("expired", "ca", local, -1);
+    const auto readable = fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(Directory.Path(), readable | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add);
+    for (const auto& entry : fs::directory_iterator(Directory.Path())) {
+        fs::permissions(entry.path(), readable, fs::perm_options::add);
+    }
 }
