@@ -231,13 +231,18 @@ void TIdSSLIOHandlerSocket::Handshake(const std::string& AHost) {
     }
     SSL_set_bio(session->Ssl, session->In, session->Out);
     SSL_set_connect_state(session->Ssl);
-    // An address is checked against the certificate's addresses and is no server name.
+    // An address is checked against the certificate's addresses and is no server name. A
+    // name OpenSSL does not take would leave the certificate's name unchecked: refused.
+    bool named = false;
     if (ActiveStack()->IsDottedAddress(AHost)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->Ssl), AHost.c_str());
-    } else {
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->Ssl), AHost.c_str()) == 1;
+    } else if (!AHost.empty()) {
         SSL_set_hostflags(session->Ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        SSL_set1_host(session->Ssl, AHost.c_str());
-        SSL_set_tlsext_host_name(session->Ssl, AHost.c_str());
+        named = SSL_set1_host(session->Ssl, AHost.c_str()) == 1 &&
+                SSL_set_tlsext_host_name(session->Ssl, AHost.c_str()) == 1;
+    }
+    if (!named) {
+        throw EIdTLSSetupError(EIdTLSSetupError::Library, "no name to check the server against");
     }
     {
         std::lock_guard lock(FLock);
