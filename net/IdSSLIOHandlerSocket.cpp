@@ -48,9 +48,8 @@ std::string TakeReason() {
     return reason != nullptr ? reason : "no reason given";
 }
 
-// A TLS peer's first byte starts a record: change cipher spec, alert, handshake, application
-// data or heartbeat (20 to 24). A plain-text IRC server's first line starts with ':' or a
-// letter, far from these.
+// A TLS peer's first byte starts a record, and is the record's content type: 20 to 24. A
+// plain-text IRC server's first line starts with ':' or a letter, far from these.
 bool StartsRecord(char AFirst) {
     const auto first = static_cast<unsigned char>(AFirst);
     return first >= 20 && first <= 24;
