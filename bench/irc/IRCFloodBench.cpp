@@ -117,9 +117,8 @@ Clock::time_point Run(
     std::unique_ptr<LoopbackServer> server;
     std::unique_ptr<TLSPeer> tls;
     if (ATLS != nullptr) {
-        tls = std::make_unique<TLSPeer>(certificates.Server, AWire, std::string(),
-                                        TLSPeer::KeepOpen, ":Real name\r\n");
-        ATLS->SetCAFile(certificates.CAFile.string());
+        tls = std::make_unique<TLSPeer>(certificates.Server, AWire);
+        ATLS->SetCAFile(certificates.CAFile);
         AIrc.SetIOHandler(ATLS);
         AIrc.SetHost("localhost");
         AIrc.SetPort(tls->Port());

@@ -51,14 +51,13 @@ void NgircdServer::Freeze(bool AFrozen) {
 }
 
 bool NgircdServer::StartOn(uint16_t APort) {
-    const bool restart = APort == FPort; // keeps the TLS port too
-    FPort = APort;
-    const bool tls = !FConfig.TLSCert.empty() && !FConfig.TLSKey.empty();
-    if (tls && !restart) {
+    const bool tls = !FConfig.TLS.Cert.empty();
+    if (tls && APort != FPort) { // a restart keeps both ports
         do {
             FTLSPort = FreeLoopbackPort();
-        } while (FTLSPort == FPort);
+        } while (FTLSPort == APort);
     }
+    FPort = APort;
     const std::string directory = FDirectory.Path().string();
     std::ostringstream text;
     text << "[Global]\n  Name = irc.brisal.test\n  Info = Brisal test server\n"
@@ -72,8 +71,8 @@ bool NgircdServer::StartOn(uint16_t APort) {
          << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
          << "  DNS = no\n  Ident = no\n  PAM = no\n";
     if (tls) {
-        text << "[SSL]\n  CertFile = " << FConfig.TLSCert.string()
-             << "\n  KeyFile = " << FConfig.TLSKey.string() << "\n  Ports = " << FTLSPort << "\n";
+        text << "[SSL]\n  CertFile = " << FConfig.TLS.Cert << "\n  KeyFile = " << FConfig.TLS.Key
+             << "\n  Ports = " << FTLSPort << "\n";
     }
     FDirectory.WriteFile("ngircd.conf", text.str());
     FProcess = std::make_unique<ChildProcess>(

@@ -8,18 +8,16 @@
 
 #include "ChildProcess.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 struct NgircdConfig {
     int PingTimeout = 5; // seconds; ngircd's lowest value
     bool FloodPenalty = true;
-    // With both set, the server also speaks TLS, with this certificate, on TLSPort().
-    std::filesystem::path TLSCert = {};
-    std::filesystem::path TLSKey = {};
+    TestCertificates::TPair TLS = {}; // with one, the server also speaks TLS on TLSPort()
 };
 
 class NgircdServer {

@@ -1,23 +1,20 @@
-// A throwaway certificate authority and the certificates TLS tests present, made with the
-// openssl program (P-256 keys: milliseconds) in a temporary directory that the "nobody" a test
-// server run as root becomes can read. Throws std::runtime_error when openssl fails.
+// A throwaway authority and the server certificates TLS tests present, made with the openssl
+// program (P-256 keys: milliseconds) in a directory that "nobody" (a test server run as root
+// becomes it) can read. Throws std::runtime_error when openssl fails.
 #pragma once
 
 #include "TempDir.h"
 
-#include <filesystem>
+#include <string>
 
 struct TestCertificates {
     struct TPair {
-        std::filesystem::path Cert;
-        std::filesystem::path Key;
+        std::string Cert, Key; // empty: no TLS
     };
     TestCertificates();
 
     TempDir Directory;
-    std::filesystem::path CAFile; // the authority the tests trust
-    TPair Server;                 // 127.0.0.1 and localhost, from that authority
-    TPair OtherName;              // irc.elsewhere.test only, from that authority
-    TPair UnknownAuthority;       // 127.0.0.1 and localhost, from an authority nobody trusts
-    TPair Expired;                // 127.0.0.1 and localhost, trusted, expired when made
+    std::string CAFile; // the authority the tests trust; the system's store does not know it
+    TPair Server;       // localhost and 127.0.0.1, from that authority
+    TPair OtherName;    // irc.elsewhere.test only, from that authority
 };
