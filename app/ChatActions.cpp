@@ -11,6 +11,7 @@
 #include <IdIRC.h>
 #include <IdIRCCaseFold.h>
 #include <IdMainThreadQueue.h>
+#include <IdSSLIOHandlerSocket.h>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -109,6 +110,20 @@ bool RefusesJoin(const std::string& ANumeric) {
 
 } // namespace
 
+TPortChoice PortChoice(const std::string& AText) {
+    const bool plus = !AText.empty() && AText[0] == '+';
+    const std::string digits = plus ? AText.substr(1) : AText;
+    // "+" is the mark of TLS, not a sign: "++6697" and "+-1" are no ports.
+    if (plus && (digits.empty() || digits[0] < '0' || digits[0] > '9')) {
+        throw EConvertError("'" + AText + "' is not a valid integer value");
+    }
+    const int32_t port = StrToInt(digits);
+    if (port < 1 || port > 65535) {
+        throw EConvertError("'" + AText + "' is not a port: a port is a number from 1 to 65535.");
+    }
+    return {port, plus || port == 6697};
+}
+
 std::string TForm1::Channel() const {
     return Utf8(ed_channel->text());
 }
@@ -124,13 +139,11 @@ void TForm1::Button_connectClick() {
     }
     IRCbot->SetNick(Utf8(nick));
     IRCbot->SetHost(Utf8(ed_serv->text()));
-    const std::string portText = Utf8(ed_port->text());
-    const int32_t port = StrToInt(portText);
-    if (port < 1 || port > 65535) {
-        throw EConvertError("'" + portText +
-                            "' is not a port: a port is a number from 1 to 65535.");
-    }
-    IRCbot->SetPort(port);
+    const TPortChoice port = PortChoice(Utf8(ed_port->text()));
+    IRCbot->SetPort(port.Port);
+    // Chosen once: the connect layout never comes back, and reconnects keep the handler.
+    FEncrypted = port.TLS;
+    IRCbot->SetIOHandler(port.TLS ? FTLSHandler.get() : nullptr);
 
     // Hidden for good: nothing ever shows them again (the button's own click is running).
     for (QWidget* gone : {static_cast<QWidget*>(ed_nick), static_cast<QWidget*>(ed_serv),
@@ -153,7 +166,10 @@ void TForm1::Button_connectClick() {
 }
 
 void TForm1::IRCbotConnect(TIdComponent*) {
-    SetCaption(Label1, QStringLiteral("Connected to IRC server!"));
+    SetCaption(Label1, FEncrypted ? QStringLiteral("Connected to IRC server! The connection is "
+                                                   "encrypted (%1).")
+                                        .arg(QString::fromStdString(FTLSHandler->Cipher()))
+                                  : QStringLiteral("Connected to IRC server!"));
     SetChatState(chConnected);
 }
 

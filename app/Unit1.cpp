@@ -8,6 +8,7 @@
 
 #include <IdIRC.h>
 #include <IdMainThreadQueue.h>
+#include <IdSSLIOHandlerSocket.h>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -231,6 +232,7 @@ void TForm1::FitMemo1() {
 }
 
 void TForm1::CreateIRCbot() {
+    FTLSHandler = std::make_unique<TIdSSLIOHandlerSocket>();
     IRCbot = std::make_unique<TIdIRC>();
     TIdIRC& bot = *IRCbot;
     bot.SetMaxLineAction(maException);

@@ -28,6 +28,7 @@ class TIdIRC;
 class TIdIRCChannel;
 class TIdIRCUser;
 class TIdIRCUsers;
+class TIdSSLIOHandlerSocket;
 class TSortedListBox;
 
 class TForm1 : public QWidget {
@@ -63,6 +64,9 @@ public:
         chReconnectWait    // a logged-in connection ended; the next attempt is timed
     };
     TChatState ChatState() const { return FChatState; }
+    // The handler of a TLS connection (a port typed with "+", or 6697). It trusts the system's
+    // store; tests point it at their own authority.
+    TIdSSLIOHandlerSocket& TLSHandler() { return *FTLSHandler; }
 
     // A connection that had logged in and ends without the player ending it is tried again
     // after each of these waits in turn, then after the last one for good; a connection that
@@ -171,6 +175,8 @@ private:
     void SendQueued();
 
     TLogSink FSink;
+    std::unique_ptr<TIdSSLIOHandlerSocket> FTLSHandler; // the component's handler when chosen
+    bool FEncrypted = false;                            // the player chose TLS
     TChatState FChatState = chNotConnected;
     std::vector<int32_t> FReconnectDelays{5000, 15000, 30000, 60000};
     int32_t FReconnectAttempt = 0; // of the current run of attempts; 0 while none runs
@@ -181,6 +187,15 @@ private:
 // Why AText cannot be joined as a channel (a clear message for the user), or empty when it
 // can: a channel's name starts with #, &, + or ! and holds no blank, comma or control byte.
 std::string ChannelProblem(const std::string& AText);
+
+// The port the player typed: decimal, 1 to 65535, with a leading "+" for TLS (the form many IRC
+// clients use); 6697 is TLS as typed, since nothing else uses it. Raises a clear message for
+// anything else.
+struct TPortChoice {
+    int32_t Port = 0;
+    bool TLS = false;
+};
+TPortChoice PortChoice(const std::string& AText);
 
 // The main window, set by the program's entry while the window exists.
 extern TForm1* Form1;

@@ -51,3 +51,23 @@ EIdWS2StubError::EIdWS2StubError(std::string title, uint32_t systemError, std::s
     : EIdException(systemError != 0 ? title + ": " + systemMessage : title),
       FSystemError(systemError), FSystemErrorMessage(std::move(systemMessage)),
       FTitle(std::move(title)) {}
+
+EIdTLSCertificateError::EIdTLSCertificateError(const char* pattern, const std::string& host,
+                                               const std::string& detail)
+    : EIdTLSError(Id::Format(pattern, host.c_str(), detail.c_str())) {}
+
+EIdTLSNotSpoken::EIdTLSNotSpoken(const std::string& host)
+    : EIdTLSError(Id::Format(Pattern, host.c_str())) {}
+
+EIdTLSHandshakeError::EIdTLSHandshakeError(const std::string& host, const std::string& reason)
+    : EIdTLSError(Id::Format(Pattern, host.c_str(), reason.c_str())) {}
+
+EIdTLSHandshakeTimeout::EIdTLSHandshakeTimeout(const char* pattern, const std::string& host)
+    : EIdReadTimeout(Id::Format(pattern, host.c_str())) {}
+
+EIdTLSRecordError::EIdTLSRecordError(const std::string& reason)
+    : EIdTLSError(Id::Format(Pattern, reason.c_str())) {}
+
+EIdTLSSetupError::EIdTLSSetupError(const char* pattern, const std::string& detail,
+                                   const std::string& more)
+    : EIdTLSError(Id::Format(pattern, detail.c_str(), more.c_str())) {}

@@ -199,5 +199,66 @@ public:
     explicit EIdSocksSettingError(const std::string& what);
 };
 
+// TLS. Every failure of a secure connection says why it was refused; the first %s is the host
+// as the caller gave it. The socket is closed before any of these is raised, and nothing is
+// ever sent in plain text instead.
+ID_EXCEPTION_BASE(EIdTLSError, EIdException);
+
+// The server's certificate was refused by the verification.
+class EIdTLSCertificateError : public EIdTLSError {
+public:
+    static constexpr const char* Untrusted =
+        "TLS: the certificate of %s is not from a trusted authority (%s).";
+    static constexpr const char* Expired = "TLS: the certificate of %s has expired.";
+    static constexpr const char* NotYetValid = "TLS: the certificate of %s is not valid yet.";
+    static constexpr const char* NameMismatch =
+        "TLS: the certificate presented by %s is for another name: the name does not match.";
+    static constexpr const char* Refused = "TLS: the certificate of %s was refused (%s).";
+    EIdTLSCertificateError(const char* pattern, const std::string& host,
+                           const std::string& detail = std::string());
+};
+
+// The peer answered, but not with TLS: a plain-text server on the port.
+class EIdTLSNotSpoken : public EIdTLSError {
+public:
+    static constexpr const char* Pattern =
+        "TLS: %s does not speak TLS on this port: it answered in plain text.";
+    explicit EIdTLSNotSpoken(const std::string& host);
+};
+
+class EIdTLSHandshakeError : public EIdTLSError {
+public:
+    static constexpr const char* Pattern = "TLS handshake with %s failed: %s.";
+    static constexpr const char* ServerClosed = "the server closed the connection";
+    EIdTLSHandshakeError(const std::string& host, const std::string& reason);
+};
+
+// A handshake that outlasts its time-out. A read time-out, so callers that handle those
+// handle this one too.
+class EIdTLSHandshakeTimeout : public EIdReadTimeout {
+public:
+    static constexpr const char* Silent =
+        "TLS handshake with %s timed out: the server sent nothing (is this a TLS port?).";
+    static constexpr const char* Stalled =
+        "TLS handshake with %s timed out waiting for the server.";
+    EIdTLSHandshakeTimeout(const char* pattern, const std::string& host);
+};
+
+// Records that fail their checks once the connection is up (altered, cut or oversized data).
+class EIdTLSRecordError : public EIdTLSError {
+public:
+    static constexpr const char* Pattern = "TLS: the data from the server failed its checks (%s).";
+    explicit EIdTLSRecordError(const std::string& reason);
+};
+
+class EIdTLSSetupError : public EIdTLSError {
+public:
+    static constexpr const char* CAFile =
+        "TLS: cannot read the certificate authorities in %s (%s).";
+    static constexpr const char* Library = "TLS: cannot set up the secure connection (%s).";
+    EIdTLSSetupError(const char* pattern, const std::string& detail,
+                     const std::string& more = std::string());
+};
+
 #undef ID_EXCEPTION_BASE
 #undef ID_EXCEPTION_TEXT

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    libssl-dev openssl
     qt6-base-dev fonts-urw-base35
     xvfb xauth x11-apps x11-utils imagemagick xdotool
     clang-format clang

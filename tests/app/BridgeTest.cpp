@@ -6,9 +6,11 @@
 #include "LoopbackServer.h"
 #include "NgircdServer.h"
 #include "SortedListBox.h"
+#include "TestCertificates.h"
 #include "Waiting.h"
 
 #include <IdIRC.h>
+#include <IdSSLIOHandlerSocket.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -108,6 +110,7 @@ TEST_F(BridgeTest, ConnectRefusesWhatCannotBeConnectedTo) {
         {"70000 must not wrap to 4464", "joe", "70000", "'70000' is not a port: a port is a"},
         {"just past the last port", "joe", "65536", "'65536' is not a port"},
         {"zero", "joe", "0", "'0' is not a port"},
+        {"the TLS mark is not a sign to repeat", "joe", "++6697", "'++6697' is not a valid"},
     };
     for (const auto& row : connects) {
         SCOPED_TRACE(row.Why);
@@ -347,11 +350,26 @@ void ExpectLabelsBeneathAndTabEverywhere(const TForm1& AForm, QWidget* AStart) {
     }
 }
 
-TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
+// A "+" marks TLS on any port (the TLS run below types one); 6697 is TLS without it.
+TEST(PortChoice, TheTLSPortIsTLSAsTypedAndOthersStayPlain) {
+    EXPECT_TRUE(PortChoice("6697").TLS);
+    EXPECT_FALSE(PortChoice("6667").TLS);
+}
+
+// Run plain, then through the server's TLS port ("+port"), whose certificate names 127.0.0.1.
+class EndToEnd : public BridgeTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(, EndToEnd, ::testing::Bool(), [](const auto& AInfo) {
+    return std::string(AInfo.param ? "TLS" : "Plain");
+});
+
+TEST_P(EndToEnd, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
+    const TestCertificates certs;
     NgircdConfig config;
     config.FloodPenalty = false;
     config.PingTimeout = 60; // no PING in the middle of the test
+    config.TLS = GetParam() ? certs.Server : TestCertificates::TPair();
     NgircdServer server(config);
+    Form->TLSHandler().SetCAFile(certs.CAFile);
     IiClient peer(server.Port(), "peer");
     ASSERT_TRUE(peer.Join("#velmor")) << peer.Log(); // the channel's creator, its operator
     Form->show();
@@ -371,7 +389,9 @@ TEST_F(BridgeTest, APlayerTheGameAndTheChannelTalkThroughTheWindow) {
     EXPECT_LE(memo->cursorRect(end).bottom(), memo->viewport()->height()) << "last row cut";
 
     // Join is clicked before the welcome can have come.
-    TypeConnect(QStringLiteral("player"), QString::number(server.Port()));
+    TypeConnect(QStringLiteral("player"), GetParam() ? "+" + QString::number(server.TLSPort())
+                                                     : QString::number(server.Port()));
+    EXPECT_EQ(Form->Label1->text().contains("The connection is encrypted (TLSv1."), GetParam());
     Form->Button_join->click();
     ASSERT_TRUE(WaitFor([&] { return Form->ListBox2->count() == 2; })) << server.Log();
     EXPECT_EQ(Form->ListBox2->Items(), (QStringList{"@peer", "player"}));

@@ -51,6 +51,12 @@ void NgircdServer::Freeze(bool AFrozen) {
 }
 
 bool NgircdServer::StartOn(uint16_t APort) {
+    const bool tls = !FConfig.TLS.Cert.empty();
+    if (tls && APort != FPort) { // a restart keeps both ports
+        do {
+            FTLSPort = FreeLoopbackPort();
+        } while (FTLSPort == APort);
+    }
     FPort = APort;
     const std::string directory = FDirectory.Path().string();
     std::ostringstream text;
@@ -64,11 +70,17 @@ bool NgircdServer::StartOn(uint16_t APort) {
          // The host's own drop-in directory must not change the test's server.
          << "[Options]\n  IncludeDir = " << directory << "/conf.d\n"
          << "  DNS = no\n  Ident = no\n  PAM = no\n";
+    if (tls) {
+        text << "[SSL]\n  CertFile = " << FConfig.TLS.Cert << "\n  KeyFile = " << FConfig.TLS.Key
+             << "\n  Ports = " << FTLSPort << "\n";
+    }
     FDirectory.WriteFile("ngircd.conf", text.str());
     FProcess = std::make_unique<ChildProcess>(
         std::vector<std::string>{kProgram, "--nodaemon", "--config", directory + "/ngircd.conf"},
         FDirectory.Path() / "ngircd.log", true);
-    return TestSupport::WaitUntil(
-               [&] { return !FProcess->Running() || RawSocket::Connected(FPort).Valid(); }) &&
+    return TestSupport::WaitUntil([&] {
+               return !FProcess->Running() || (RawSocket::Connected(FPort).Valid() &&
+                                               (!tls || RawSocket::Connected(FTLSPort).Valid()));
+           }) &&
            FProcess->Running();
 }

@@ -8,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 struct NgircdConfig {
     int PingTimeout = 5; // seconds; ngircd's lowest value
     bool FloodPenalty = true;
+    TestCertificates::TPair TLS = {}; // with one, the server also speaks TLS on TLSPort()
 };
 
 class NgircdServer {
@@ -24,6 +26,7 @@ public:
 
     static const char* Host() { return "127.0.0.1"; }
     uint16_t Port() const { return FPort; }
+    uint16_t TLSPort() const { return FTLSPort; } // 0 without a certificate
     std::string Log() const { return FProcess ? FProcess->Log() : std::string(); }
 
     // A server that goes away and comes back on the same port, as a restarted one does.
@@ -38,5 +41,6 @@ private:
     NgircdConfig FConfig;
     TempDir FDirectory;
     uint16_t FPort = 0;
+    uint16_t FTLSPort = 0;
     std::unique_ptr<ChildProcess> FProcess;
 };
