@@ -124,11 +124,12 @@ TEST_F(BridgeTest, WhatCannotBeConnectedToOrJoinedIsRefusedAndAJoinWaitsForTheWe
     // Nothing listens where a closed server was, and a server that closes before the welcome
     // is no IRC server: each is reported, and not tried again.
     LoopbackServer closing;
-    closing.WaitFor("USER ").Close();
+    closing.WaitFor("USER ").WaitFor("\r\n").Close(); // after the whole line: the connect succeeds
     for (const int port : {LoopbackServer().Port(), closing.Port()}) {
         Form = std::make_unique<TForm1>();
         TypeConnect(QStringLiteral("me"), QString::number(port));
-        EXPECT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chConnectionEnded; }));
+        EXPECT_TRUE(WaitFor([&] { return Form->ChatState() == TForm1::chConnectionEnded; }))
+            << Status();
         EXPECT_FALSE(Form->Button_join->isEnabled());
         EXPECT_FALSE(Form->ReconnectTimer->isActive());
     }
