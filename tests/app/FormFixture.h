@@ -5,13 +5,19 @@
 #include "ErrorDisplay.h"
 #include "TempDir.h"
 #include "Unit1.h"
+#include "Waiting.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -32,6 +38,20 @@ protected:
         TErrorDisplay::SetPresenter(FPrevious);
     }
 
+    // Runs the event loop (and with it the reader's hand-offs) until APredicate holds.
+    static bool WaitFor(const std::function<bool()>& APredicate) {
+        return QTest::qWaitFor(APredicate, int(TestSupport::HangLimit.count()));
+    }
+    void TypeConnect(const QString& ANick, const QString& APort) {
+        Form->ed_nick->setText(ANick);
+        Form->ed_serv->setText(QStringLiteral("127.0.0.1"));
+        Form->ed_port->setText(APort);
+        Form->Button_connect->click();
+    }
+    std::string Status() const { return Form->Label1->text().toStdString(); }
+    std::string LastLine() const {
+        return Form->LogLines().Count() == 0 ? "" : Form->LogLines()[Form->LogLines().Count() - 1];
+    }
     std::string Talo() const { return Dir.ReadFile("data/talofile.txt"); }
     // A directory where the file should be: not to be written or read as a file, even by root.
     void Block(const std::string& APath) const {
