@@ -6,6 +6,7 @@
 #include "SortedListBox.h"
 
 #include <IdIRC.h>
+#include <IdMainThreadQueue.h>
 
 #include <sstream>
 
@@ -215,6 +216,34 @@ TEST_F(BridgeTest, EachServerLineIsLoggedUntilAKickAndTheServersClose) {
     ASSERT_TRUE(Form->ReconnectTimer->isActive());
     Form->close();
     EXPECT_FALSE(Form->ReconnectTimer->isActive());
+}
+
+// Closing the window while the reader waits in a read, and while lines it read wait for the
+// window's thread: no hang, no crash, the connection closed, and the game's file whole, with
+// the session's end on top.
+TEST_F(BridgeTest, ClosingWhileTheReaderWaitsOrItsLinesArePending) {
+    for (const bool pending : {false, true}) {
+        SCOPED_TRACE(pending ? "lines pending for the window's thread" : "the reader in a read");
+        LoopbackServer server;
+        Form.reset(); // one window at a time: each takes over the queue's wake-up
+        Form = std::make_unique<TForm1>();
+        Form->Timer1->stop();
+        TypeConnect(QStringLiteral("me"), QString::number(server.Port()));
+        server.WaitFor("USER ").Send(
+            ":irc.brisal.test 001 me :Welcome\r\n:irc.brisal.test NOTICE me :first\r\n");
+        ASSERT_TRUE(WaitFor([&] { return LastLine() == "*-*first"; })) << LastLine();
+        if (pending) {
+            server.Send(":irc.brisal.test NOTICE me :unseen\r\n");
+            ASSERT_TRUE(TestSupport::WaitUntil(
+                [] { return TIdMainThreadQueue::Instance().PendingCount() > 0; }));
+        }
+        TestSupport::Watchdog watchdog("closing the window");
+        Form->close();
+        Form.reset();
+        EXPECT_TRUE(server.WaitForClientClose());
+        EXPECT_EQ(Talo().substr(0, 17), "***SESSION END***");
+        EXPECT_NE(Talo().find("*-*FIRST"), std::string::npos) << Talo();
+    }
 }
 
 TEST_F(BridgeTest, TheGamesCommandFileTickByTick) {
