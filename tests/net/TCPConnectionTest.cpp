@@ -20,18 +20,10 @@ using TestSupport::WaitUntil;
 
 namespace {
 
-// Long lines are compared by length and ends, so a failure prints something readable.
-std::string Describe(const std::string& line) {
-    return "line:" + (line.size() <= 40
-                          ? line
-                          : std::to_string(line.size()) + " bytes " + line.substr(0, 3) + "..." +
-                                line.substr(line.size() - 3));
-}
-
 // What one read produced: the line, or the exception's text.
 template <typename F> std::string Outcome(F read) {
     try {
-        return Describe(read());
+        return "line:" + read();
     } catch (const EIdException& e) {
         return std::string("raised:") + e.what();
     }
@@ -59,12 +51,10 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
         bool split;        // maSplit rather than maException
         Texts outcomes;    // one per read
     };
-    const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c'), z(20000, 'z');
+    const std::string b16384(16384, 'b'), c16385(16385, 'c');
     const Case cases[] = {
         // clang-format off
         {"CR LF line", {"hello\r\n"}, "", -1, false, {"line:hello"}},
-        {"CR LF alone is an empty line", {"\r\n"}, "", -1, false, {"line:"}},
-        {"only one CR is removed", {"text\r\r\n"}, "", -1, false, {"line:text\r"}},
         {"CR and LF in different receipts", {"abc\r", "\nd\n"}, "", -1, false,
          {"line:abc", "line:d"}},
         {"CR LF: no further CR removed, lone LF is data", {"a\r\r\nb\nc\r\n"}, "\r\n", -1, false,
@@ -73,17 +63,14 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
          {"line:12", "line:34"}},
         {"terminator bytes that begin a false match", {"aEENDb", "END"}, "END", -1, false,
          {"line:aE", "line:b"}},
-        {"16384 before LF", {b16384 + "\n"}, "", -1, false, {Describe(b16384)}},
-        {"16383 before CR LF", {a16383 + "\r\n"}, "", -1, false, {Describe(a16383)}},
+        {"16384 before LF", {b16384 + "\n"}, "", -1, false, {"line:" + b16384}},
         {"16384 before CR LF counts the CR", {b16384 + "\r\n"}, "", -1, false, {x}},
         {"16385 before LF, and it stays buffered", {c16385 + "\n"}, "", -1, false, {x, x}},
         {"split: the first 16384 bytes, then the rest", {c16385 + "\n"}, "", -1, true,
-         {Describe(std::string(16384, 'c')), "line:c"}},
+         {"line:" + std::string(16384, 'c'), "line:c"}},
         {"split of CR LF beyond the limit: an empty line", {b16384 + "\r\n"}, "", -1, true,
-         {Describe(b16384), "line:"}},
-        {"explicit maximum, exactly", {"12345\n"}, "", 5, false, {"line:12345"}},
+         {"line:" + b16384, "line:"}},
         {"explicit maximum, one over", {"123456\n"}, "", 5, false, {x}},
-        {"no limit with 0", {z + "\n"}, "", 0, false, {Describe(z)}},
         {"an unterminated rest, then the peer closes", {"rest"}, "", -1, false,
          {"line:", "raised:Connection Closed Gracefully."}},
         // clang-format on
@@ -142,13 +129,16 @@ TEST(ReadLn, TimeOutsAndReadAll) {
         EXPECT_EQ(Outcome([&] { return t.Conn.ReadLn("", explicitTimeout); }), "line:late");
         late.join();
     }
-    // ReadAll brackets its own read work, also when it ends by raising.
+    // ReadAll brackets its own read work, also when it ends by raising, unless inside another.
     std::vector<std::string> log;
     limited.Conn.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t) { log.push_back("begin"); };
     limited.Conn.OnWorkEnd = [&](TIdComponent*, TWorkMode) { log.push_back("end"); };
     limited.Handler->Receipt("abc");
     EXPECT_EQ(Outcome([&] { return limited.Conn.ReadAll(); }), "raised:Read Timeout");
-    EXPECT_EQ(log, (std::vector<std::string>{"begin", "end"}));
+    limited.Conn.BeginWork(wmRead, 100); // the outer bracket: the inner one raises no events
+    EXPECT_EQ(Outcome([&] { return limited.Conn.ReadAll(); }), "raised:Read Timeout");
+    limited.Conn.EndWork(wmRead);
+    EXPECT_EQ(log, (std::vector<std::string>{"begin", "end", "begin", "end"}));
 }
 
 // A reply ends at the end marker (its code in any case) or at a line shorter than its code,
@@ -200,19 +190,13 @@ TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineWithinItsLimits) {
     }
 }
 
-// Partial sends are repeated until all is sent; after a peer close a write raises the close.
-TEST(TCPConnectionWrite, SendsEverythingOrRaisesAfterAPeerClose) {
+// Partial sends are repeated until all is sent.
+TEST(TCPConnectionWrite, PartialSendsAreCarriedOn) {
     ScriptedConnection t;
     t.Handler->SendLimit = 3;
     t.Conn.WriteLn("PRIVMSG #c :hello");
     t.Conn.Write("tail");
     EXPECT_EQ(t.Handler->Sent(), "PRIVMSG #c :hello\r\ntail");
-
-    ScriptedConnection peerClosed;
-    peerClosed.Handler->EndOfData();
-    EXPECT_EQ(peerClosed.Conn.ReadAvailable(), "");
-    EXPECT_THROW(peerClosed.Conn.WriteLn("QUIT"), EIdConnClosedGracefully);
-    EXPECT_EQ(peerClosed.Handler->Sent(), "");
 }
 
 // A Disconnect while the reader is in Recv with an unterminated rest buffered: the read raises

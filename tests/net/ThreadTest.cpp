@@ -10,7 +10,6 @@
 #include <atomic>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <typeinfo>
@@ -28,30 +27,21 @@ class ProbeThread : public TIdThread {
 public:
     using TBody = std::function<void(ProbeThread&)>;
     explicit ProbeThread(TBody ARun) : TIdThread(true), FRun(std::move(ARun)) {}
-    Events Log() {
-        std::lock_guard lock(FMutex);
-        return FLog;
-    }
+    Events Log; // read once the thread has ended
 
 protected:
-    void AfterRun() override { Add("AfterRun"); }
-    void AfterExecute() override { Add("AfterExecute"); }
-    void BeforeExecute() override { Add("BeforeExecute"); }
-    void BeforeRun() override { Add("BeforeRun"); }
-    void Cleanup() override { Add("Cleanup"), TIdThread::Cleanup(); }
+    void AfterRun() override { Log.push_back("AfterRun"); }
+    void AfterExecute() override { Log.push_back("AfterExecute"); }
+    void BeforeExecute() override { Log.push_back("BeforeExecute"); }
+    void BeforeRun() override { Log.push_back("BeforeRun"); }
+    void Cleanup() override { Log.push_back("Cleanup"), TIdThread::Cleanup(); }
     void DoException(const std::exception& AException) override {
-        Add("DoException"), TIdThread::DoException(AException);
+        Log.push_back("DoException"), TIdThread::DoException(AException);
     }
-    void Run() override { Add("Run"), FRun(*this); }
+    void Run() override { Log.push_back("Run"), FRun(*this); }
 
 private:
-    void Add(const std::string& AEvent) {
-        std::lock_guard lock(FMutex);
-        FLog.push_back(AEvent);
-    }
     TBody FRun;
-    std::mutex FMutex;
-    Events FLog;
 };
 
 } // namespace
@@ -84,8 +74,8 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
         };
         thread->Start();
         ASSERT_TRUE(thread->WaitFor(HangLimit.count()));
-        EXPECT_EQ(thread->Log(), (Events{"BeforeExecute", "BeforeRun", "Run", "AfterRun", "Cleanup",
-                                         "AfterExecute", "DoException"}));
+        EXPECT_EQ(thread->Log, (Events{"BeforeExecute", "BeforeRun", "Run", "AfterRun", "Cleanup",
+                                       "AfterExecute", "DoException"}));
         EXPECT_EQ(thread->TerminatingException(), c.message);
         EXPECT_EQ(seen, c.message);
         ASSERT_NE(thread->TerminatingExceptionClass(), nullptr);
@@ -94,36 +84,25 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
     }
 }
 
-namespace {
-
-// The test's thread is the window's thread.
-class MainThreadQueue : public ::testing::Test {
-protected:
-    void SetUp() override { Queue.RegisterMainThread(); }
-    void TearDown() override { Queue.UnregisterMainThread(); }
-    bool PendingReaches(size_t ACount) {
-        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
-    }
-    // A worker's one synchronized call; its outcome is "returned" or the exception's text.
-    std::future<std::string> Post(std::function<void()> ACall, const void* AOwner = nullptr) {
-        return std::async(std::launch::async, [this, ACall, AOwner]() -> std::string {
-            return Raised<std::exception>([&] { Queue.Synchronize(ACall, AOwner); });
-        });
-    }
-    static std::string Outcome(std::future<std::string>& AFuture) {
-        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
-    }
-
-    TIdMainThreadQueue& Queue = TIdMainThreadQueue::Instance();
-};
-
-} // namespace
-
 // The wake-up hook is called from the worker for each post until cleared. A modal loop inside
 // a call drains again: it runs the later calls, never the current one. Discarding fails only
 // the owner's calls; the others run in posting order. Off the window's thread, or without
 // one, calls fail instead of hanging.
-TEST_F(MainThreadQueue, WakeUpNestedDrainDiscardAndNoWindowsThread) {
+TEST(MainThreadQueue, WakeUpNestedDrainDiscardAndNoWindowsThread) {
+    TIdMainThreadQueue& Queue = TIdMainThreadQueue::Instance();
+    Queue.RegisterMainThread(); // the test's thread is the window's thread
+    const auto PendingReaches = [&](size_t ACount) {
+        return WaitUntil([&] { return Queue.PendingCount() == ACount; });
+    };
+    // A worker's one synchronized call; its outcome is "returned" or the exception's text.
+    const auto Post = [&](std::function<void()> ACall, const void* AOwner = nullptr) {
+        return std::async(std::launch::async, [&Queue, ACall, AOwner] {
+            return Raised<std::exception>([&] { Queue.Synchronize(ACall, AOwner); });
+        });
+    };
+    const auto Outcome = [](std::future<std::string>& AFuture) {
+        return AFuture.wait_for(HangLimit) == std::future_status::ready ? AFuture.get() : "hung";
+    };
     std::atomic<int> wakeUps{0};
     Queue.SetWakeUp([&] { wakeUps += Queue.IsMainThread() ? 100 : 1; });
     Events trace;
