@@ -64,12 +64,10 @@ TEST_F(StackTest, ResolveHostName) {
         std::string expected; // the address, or the start of the error
     } cases[] = {
         {"localhost in any letter case", "LocalHost", EAI_AGAIN, "127.0.0.1"},
-        {"a dotted address is its own answer", "10.0.0.1", EAI_AGAIN, "10.0.0.1"},
         {"localhost cut short by a zero byte", std::string("localhost\0.example", 18), EAI_AGAIN,
          notFound},
         {"not found", "irc.brisal.test", EAI_NONAME, notFound},
         {"try again", "irc.brisal.test", EAI_AGAIN, "Socket Error # 11002\r\n"},
-        {"no recovery", "irc.brisal.test", EAI_FAIL, "Socket Error # 11003\r\n"},
         {"out of descriptors", "irc.brisal.test", EAI_SYSTEM, "Socket Error # 10024\r\n"},
     };
     for (const auto& c : cases) {
