@@ -95,7 +95,6 @@ TEST(AntiFreeze, ReadableWaitsInSlicesWithProcessingBetween) {
         bool readable;
         int calls;
     } cases[] = {
-        {"120 ms in slices of 50, 50 and 20 ms", 50, 120, 0, false, 3},
         {"idle 0: slices of the minimum", 0, 100, 0, false, 100 / TIdAntiFreezeBase::MinIdleSlice},
         {"two million slices of 1 ms", 1, 2000000, 3, true, 3},
     };
