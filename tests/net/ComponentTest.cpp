@@ -255,8 +255,9 @@ TEST_F(StackTest, ResolveHostName) {
     }
 }
 
-// A port beyond 16 bits is refused rather than cut to some other port.
-TEST_F(StackTest, PortsBeyondSixteenBitsAreRefused) {
+// A port beyond 16 bits is refused rather than cut to some other port. Native errors map by
+// name, not 10000 + the Linux number; one with no socket meaning keeps its own small number.
+TEST_F(StackTest, PortsBeyondSixteenBitsAndNativeErrorCodes) {
     const TIdStackSocketHandle s = Stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_TCP);
     for (int32_t bad : {-1, 65536, 65536 + 6667}) {
         SCOPED_TRACE(bad);
@@ -266,11 +267,6 @@ TEST_F(StackTest, PortsBeyondSixteenBitsAreRefused) {
         EXPECT_EQ(Stack.LastSocketError(), Id::WSAEINVAL);
     }
     Stack.CloseSocket(s);
-}
-
-// The mapping goes by name, not 10000 + the Linux number; an error with no socket meaning
-// keeps its own small number.
-TEST(SocketErrorMapping, NativeErrorsMapByNameAndUnknownOnesStayBelowWinsockRange) {
     for (const auto& [native, code] :
          {std::pair{EAGAIN, 10035}, std::pair{ECONNREFUSED, 10061}, std::pair{ECONNRESET, 10054},
           std::pair{EPIPE, 10058}, std::pair{0, 0}, std::pair{EDOM, EDOM}}) {
