@@ -20,18 +20,10 @@ using TestSupport::WaitUntil;
 
 namespace {
 
-// Long lines are compared by length and ends, so a failure prints something readable.
-std::string Describe(const std::string& line) {
-    return "line:" + (line.size() <= 40
-                          ? line
-                          : std::to_string(line.size()) + " bytes " + line.substr(0, 3) + "..." +
-                                line.substr(line.size() - 3));
-}
-
 // What one read produced: the line, or the exception's text.
 template <typename F> std::string Outcome(F read) {
     try {
-        return Describe(read());
+        return "line:" + read();
     } catch (const EIdException& e) {
         return std::string("raised:") + e.what();
     }
@@ -59,31 +51,20 @@ TEST(ReadLn, BufferedAndWaitingReadsFollowTheSameRules) {
         bool split;        // maSplit rather than maException
         Texts outcomes;    // one per read
     };
-    const std::string a16383(16383, 'a'), b16384(16384, 'b'), c16385(16385, 'c'), z(20000, 'z');
+    const std::string b16384(16384, 'b'), c16385(16385, 'c');
     const Case cases[] = {
         // clang-format off
         {"CR LF line", {"hello\r\n"}, "", -1, false, {"line:hello"}},
-        {"CR LF alone is an empty line", {"\r\n"}, "", -1, false, {"line:"}},
-        {"only one CR is removed", {"text\r\r\n"}, "", -1, false, {"line:text\r"}},
         {"CR and LF in different receipts", {"abc\r", "\nd\n"}, "", -1, false,
          {"line:abc", "line:d"}},
-        {"CR LF: no further CR removed, lone LF is data", {"a\r\r\nb\nc\r\n"}, "\r\n", -1, false,
-         {"line:a\r", "line:b\nc"}},
         {"a terminator spanning three receipts", {"12E", "N", "D34END"}, "END", -1, false,
          {"line:12", "line:34"}},
-        {"terminator bytes that begin a false match", {"aEENDb", "END"}, "END", -1, false,
-         {"line:aE", "line:b"}},
-        {"16384 before LF", {b16384 + "\n"}, "", -1, false, {Describe(b16384)}},
-        {"16383 before CR LF", {a16383 + "\r\n"}, "", -1, false, {Describe(a16383)}},
+        {"16384 before LF", {b16384 + "\n"}, "", -1, false, {"line:" + b16384}},
         {"16384 before CR LF counts the CR", {b16384 + "\r\n"}, "", -1, false, {x}},
         {"16385 before LF, and it stays buffered", {c16385 + "\n"}, "", -1, false, {x, x}},
         {"split: the first 16384 bytes, then the rest", {c16385 + "\n"}, "", -1, true,
-         {Describe(std::string(16384, 'c')), "line:c"}},
-        {"split of CR LF beyond the limit: an empty line", {b16384 + "\r\n"}, "", -1, true,
-         {Describe(b16384), "line:"}},
-        {"explicit maximum, exactly", {"12345\n"}, "", 5, false, {"line:12345"}},
+         {"line:" + std::string(16384, 'c'), "line:c"}},
         {"explicit maximum, one over", {"123456\n"}, "", 5, false, {x}},
-        {"no limit with 0", {z + "\n"}, "", 0, false, {Describe(z)}},
         {"an unterminated rest, then the peer closes", {"rest"}, "", -1, false,
          {"line:", "raised:Connection Closed Gracefully."}},
         // clang-format on
@@ -142,56 +123,44 @@ TEST(ReadLn, TimeOutsAndReadAll) {
         EXPECT_EQ(Outcome([&] { return t.Conn.ReadLn("", explicitTimeout); }), "line:late");
         late.join();
     }
-    // ReadAll brackets its own read work, also when it ends by raising.
+    // ReadAll brackets its own read work, also when it ends by raising, unless inside another.
     std::vector<std::string> log;
     limited.Conn.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t) { log.push_back("begin"); };
     limited.Conn.OnWorkEnd = [&](TIdComponent*, TWorkMode) { log.push_back("end"); };
     limited.Handler->Receipt("abc");
     EXPECT_EQ(Outcome([&] { return limited.Conn.ReadAll(); }), "raised:Read Timeout");
-    EXPECT_EQ(log, (std::vector<std::string>{"begin", "end"}));
+    limited.Conn.BeginWork(wmRead, 100); // the outer bracket: the inner one raises no events
+    EXPECT_EQ(Outcome([&] { return limited.Conn.ReadAll(); }), "raised:Read Timeout");
+    limited.Conn.EndWork(wmRead);
+    EXPECT_EQ(log, (std::vector<std::string>{"begin", "end", "begin", "end"}));
 }
 
-// A reply ends at the end marker (its code in any case) or at a line shorter than its code,
-// skipping blank lines, and leaves the rest unread. It holds at most 1000 lines and 65536
-// bytes, a line counting its text (CR LF dropped) and one byte for its ending, blank lines
-// too; beyond that it raises and keeps what it read in LastReply.
-TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineWithinItsLimits) {
-    const auto repeat = [](const std::string& AText, int ACount) {
-        std::string result;
-        while (ACount-- > 0) {
-            result += AText;
-        }
-        return result;
-    };
+// A reply ends at a line shorter than its code and leaves the rest unread. It holds at most
+// 1000 lines and 65536 bytes, a blank line counting one byte; beyond that it raises and keeps
+// what it read in LastReply.
+TEST(ReplyRead, EndsAtAShortLineWithinItsLimits) {
     const std::string x = "250-x\r\n", tooLong = "Reply longer than 1000 lines or 65536 bytes.";
-    const std::string wide = "250-" + std::string(6548, 'y') + "\r\n"; // counts 6553
+    std::string x1000;
+    for (int i = 0; i < 1000; ++i) {
+        x1000 += x;
+    }
     const struct {
         const char* why;
         std::string wire;
-        int16_t code;
-        std::vector<std::string> text; // or only the number of lines, when larger
         size_t lines;
         std::string error = "(nothing raised)";
     } cases[] = {
-        {"blank lines are skipped", "\r\n  \r\n250-a\r\n\r\n250 b\r\n", 250, {"a", "b"}, 2},
-        {"a line shorter than the code", "250-a\r\n25\r\n", 250, {"a", ""}, 2},
-        {"a code with letters, in another case", "ab1-x\r\nAB1 y\r\n", 0, {"x", "y"}, 2},
-        {"1000 lines", repeat(x, 999) + "250 end\r\n", 250, {}, 1000},
-        {"1001 lines", repeat(x, 1000) + "250 end\r\n", 250, {}, 1000, tooLong},
-        {"65536 bytes", repeat(wide, 10) + "250 e\r\n", 250, {}, 11},
-        {"65537 bytes", repeat(wide, 10) + "250 ee\r\n", 250, {}, 11, tooLong},
-        {"blank lines count", x + std::string(70000, '\n') + "250 end\r\n", 250, {}, 1, tooLong},
+        {"a line shorter than the code", "250-a\r\n25\r\n", 2},
+        {"1001 lines", x1000 + "250 end\r\n", 1000, tooLong},
+        {"blank lines count", x + std::string(70000, '\n') + "250 end\r\n", 1, tooLong},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedConnection t;
         t.Handler->Receipt(c.wire + "next\r\n");
         t.Handler->EndOfData(); // a read past the script ends instead of waiting
-        EXPECT_EQ(Raised<EIdReplyTooLong>([&] { EXPECT_EQ(t.Conn.ReadReply(), c.code); }), c.error);
+        EXPECT_EQ(Raised<EIdReplyTooLong>([&] { t.Conn.ReadReply(); }), c.error);
         EXPECT_EQ(t.Conn.LastReply()->Text().size(), c.lines);
-        if (!c.text.empty()) {
-            EXPECT_EQ(t.Conn.LastReply()->Text(), c.text);
-        }
         std::string line = t.Conn.ReadLn(); // the rest of a refused reply comes first
         while (c.error == tooLong && line != "next") {
             line = t.Conn.ReadLn();
@@ -200,19 +169,13 @@ TEST(ReplyRead, EndsAtTheEndMarkerOrAShortLineWithinItsLimits) {
     }
 }
 
-// Partial sends are repeated until all is sent; after a peer close a write raises the close.
-TEST(TCPConnectionWrite, SendsEverythingOrRaisesAfterAPeerClose) {
+// Partial sends are repeated until all is sent.
+TEST(TCPConnectionWrite, PartialSendsAreCarriedOn) {
     ScriptedConnection t;
     t.Handler->SendLimit = 3;
     t.Conn.WriteLn("PRIVMSG #c :hello");
     t.Conn.Write("tail");
     EXPECT_EQ(t.Handler->Sent(), "PRIVMSG #c :hello\r\ntail");
-
-    ScriptedConnection peerClosed;
-    peerClosed.Handler->EndOfData();
-    EXPECT_EQ(peerClosed.Conn.ReadAvailable(), "");
-    EXPECT_THROW(peerClosed.Conn.WriteLn("QUIT"), EIdConnClosedGracefully);
-    EXPECT_EQ(peerClosed.Handler->Sent(), "");
 }
 
 // A Disconnect while the reader is in Recv with an unterminated rest buffered: the read raises

@@ -51,38 +51,9 @@ void LoopbackServer::Wake() {
     [[maybe_unused]] ssize_t full = write(FWake[1], &byte, 1); // a full pipe wakes all the same
 }
 
-LoopbackServer& LoopbackServer::Send(std::string bytes, size_t chunk, Millis pause) {
-    return Queue({kSend, std::move(bytes), chunk, pause});
-}
-LoopbackServer& LoopbackServer::WaitFor(std::string text, Millis timeout) {
-    return Queue({kWaitFor, std::move(text), 0, timeout});
-}
-LoopbackServer& LoopbackServer::Close() {
-    return Queue({kClose});
-}
-LoopbackServer& LoopbackServer::Reset() {
-    return Queue({kReset});
-}
-LoopbackServer& LoopbackServer::NextConnection(Millis timeout) {
-    return Queue({kNext, {}, 0, timeout});
-}
-
 bool LoopbackServer::WaitUntil(Millis ATimeout, const std::function<bool()>& ADone) {
     std::unique_lock lock(FLock);
     return FChanged.wait_for(lock, ATimeout, ADone);
-}
-bool LoopbackServer::WaitScriptDone(Millis timeout) {
-    return WaitUntil(timeout, [this] { return FScript.empty(); });
-}
-bool LoopbackServer::WaitForReceived(const std::string& text, Millis timeout) {
-    return WaitUntil(timeout, [&] { return FReceived.find(text) != std::string::npos; });
-}
-bool LoopbackServer::WaitForClientClose(Millis timeout) {
-    return WaitUntil(timeout, [this] { return FClientClosed; });
-}
-std::string LoopbackServer::Received() const {
-    std::lock_guard lock(FLock);
-    return FReceived;
 }
 
 void LoopbackServer::Run() {

@@ -29,21 +29,36 @@ public:
 
     // In pieces of `chunk` bytes (0: one piece), each leaving at once (TCP_NODELAY), with the
     // pause between them.
-    LoopbackServer& Send(std::string bytes, size_t chunk = 0, Millis pause = Millis(0));
+    LoopbackServer& Send(std::string bytes, size_t chunk = 0, Millis pause = Millis(0)) {
+        return Queue({kSend, std::move(bytes), chunk, pause});
+    }
     // Until the client has sent `text` after the previous match; a time-out drops the rest
     // of the script.
-    LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000));
-    LoopbackServer& Close(); // half-close: the client reads end of data
-    LoopbackServer& Reset(); // an abortive close: the client's next read fails with a reset
+    LoopbackServer& WaitFor(std::string text, Millis timeout = Millis(5000)) {
+        return Queue({kWaitFor, std::move(text), 0, timeout});
+    }
+    LoopbackServer& Close() { return Queue({kClose}); } // half-close: the client reads end of data
+    LoopbackServer& Reset() { return Queue({kReset}); } // abortive: the client's next read fails
     // The rest of the script serves the next connection (a reconnect), once it is accepted;
     // what it sends is added to Received.
-    LoopbackServer& NextConnection(Millis timeout = Millis(5000));
+    LoopbackServer& NextConnection(Millis timeout = Millis(5000)) {
+        return Queue({kNext, {}, 0, timeout});
+    }
 
     // Each wait gives up (false) after the time-out.
-    bool WaitScriptDone(Millis timeout = Millis(5000));
-    bool WaitForReceived(const std::string& text, Millis timeout = Millis(5000));
-    bool WaitForClientClose(Millis timeout = Millis(5000));
-    std::string Received() const;
+    bool WaitScriptDone(Millis timeout = Millis(5000)) {
+        return WaitUntil(timeout, [this] { return FScript.empty(); });
+    }
+    bool WaitForReceived(const std::string& text, Millis timeout = Millis(5000)) {
+        return WaitUntil(timeout, [&] { return FReceived.find(text) != std::string::npos; });
+    }
+    bool WaitForClientClose(Millis timeout = Millis(5000)) {
+        return WaitUntil(timeout, [this] { return FClientClosed; });
+    }
+    std::string Received() const {
+        std::lock_guard lock(FLock);
+        return FReceived;
+    }
 
 private:
     enum TKind { kSend, kWaitFor, kClose, kReset, kNext };
