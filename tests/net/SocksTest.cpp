@@ -18,16 +18,20 @@ using TestSupport::Raised;
 
 namespace {
 
+const char* const kUser = "brisal";
+const char* const kPassword = "secret";
+
 std::string Bytes(std::initializer_list<int> ABytes) {
     return std::string(ABytes.begin(), ABytes.end());
 }
 
 // The proxy: a loopback server playing a byte script, or a real one.
-enum TPeer { kScripted, kDante, kMicrosocks, kMicrosocksLogin };
+enum TPeer { kScripted, kDante, kDanteLogin, kMicrosocks, kMicrosocksLogin };
 
-// Dante (SOCKS 4 and 5, no log-in) or microsocks (SOCKS 5, with a log-in or without) on a free
-// loopback port, listening once this returns. Dante changes to "nobody" itself; microsocks is
-// started as "nobody".
+// Dante or microsocks on a free loopback port, listening once this returns. Dante checks user
+// names against the system's password files, so it runs in a mount namespace of its own where
+// the test's passwd and shadow stand over the real ones (this needs root, as the test machines
+// run). Dante changes to "nobody" itself; microsocks is started as "nobody".
 struct Proxy {
     TPeer Peer;
     TempDir Directory;
@@ -35,20 +39,36 @@ struct Proxy {
     std::unique_ptr<ChildProcess> Process;
 
     explicit Proxy(TPeer APeer) : Peer(APeer) {
-        const std::string d = Directory.Path().string(),
-                          port = std::to_string(Port = FreeLoopbackPort());
-        Directory.WriteFile("danted.conf",
-                            "logoutput: stderr\ninternal: 127.0.0.1 port = " + port +
-                                "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
-                                "user.privileged: nobody\nuser.unprivileged: nobody\n"
-                                "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                                "socks pass {\n from: 127.0.0.0/8 to: 127.0.0.0/8\n}\n");
-        const std::string command =
-            APeer == kDante ? "exec /usr/sbin/danted -N 1 -f " + d + "/danted.conf -p " + d + "/pid"
-                            : "exec /usr/bin/microsocks -i 127.0.0.1 -p " + port +
-                                  (APeer == kMicrosocksLogin ? " -u brisal -P secret" : "");
+        const bool dante = APeer == kDante || APeer == kDanteLogin,
+                   login = APeer == kDanteLogin || APeer == kMicrosocksLogin;
+        const std::string d = Directory.Path().string(), user = kUser;
+        Directory.WriteFile("passwd",
+                            "root:x:0:0::/root:/bin/sh\nnobody:x:65534:65534::/:/bin/false\n" +
+                                user + ":x:4242:4242::/:/bin/false\n");
+        // openssl passwd -6 -salt brisalsalt secret
+        Directory.WriteFile("shadow",
+                            user + ":$6$brisalsalt$HoNk6N.Z6RyaeVrYjpTuKeBwngC2wkkUcG/zpeuhwcj9HH2"
+                                   "YOMSIf8ABpBGLb1vNqmBijq.YiXV4rebUkoPEa.:19000::::::\n");
+        const std::string danteCommand =
+            "cd " + d +
+            " && exec /usr/bin/unshare --mount --propagation private /bin/sh -c '"
+            "mount --bind passwd /etc/passwd && mount --bind shadow /etc/shadow && "
+            "exec /usr/sbin/danted -N 1 -f danted.conf -p " +
+            d + "/pid'";
+        const std::string port = std::to_string(Port = FreeLoopbackPort());
+        Directory.WriteFile(
+            "danted.conf",
+            "logoutput: stderr\ninternal: 127.0.0.1 port = " + port +
+                "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " +
+                (login ? "username" : "none") +
+                "\nuser.privileged: nobody\nuser.unprivileged: nobody\n"
+                "client pass {\n from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                "socks pass {\n from: 127.0.0.0/8 to: 127.0.0.0/8\n command: connect\n}\n");
+        const std::string command = dante ? danteCommand
+                                          : "exec /usr/bin/microsocks -i 127.0.0.1 -p " + port +
+                                                (login ? " -u " + user + " -P " + kPassword : "");
         Process = std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/sh", "-c", command},
-                                                 Directory.Path() / "log", APeer != kDante);
+                                                 Directory.Path() / "log", !dante);
         if (!TestSupport::WaitUntil(
                 [&] { return !Process->Running() || RawSocket::Connected(Port).Valid(); }) ||
             !Process->Running()) {
@@ -86,7 +106,7 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
     const TSocksAuthentication noAuth = saNoAuthentication, auth = saUsernamePassword;
     const Settings v4{svSocks4, noAuth, "", "", "127.0.0.1"}, v5{svSocks5, noAuth, "", "", "irc.t"},
         real5{svSocks5, noAuth, "", "", "127.0.0.1"},
-        realLogin{svSocks5, auth, "brisal", "secret", "127.0.0.1"};
+        realLogin{svSocks5, auth, kUser, kPassword, "127.0.0.1"};
     const struct {
         const char* why;
         Settings settings;
@@ -119,8 +139,9 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
         {"Dante, SOCKS 5", real5, {}, ok, kDante},
         {"microsocks, SOCKS 5", real5, {}, ok, kMicrosocks},
         {"microsocks, SOCKS 5 log-in", realLogin, {}, ok, kMicrosocksLogin},
-        {"microsocks, SOCKS 5 wrong password", {svSocks5, auth, "brisal", "wrong", "127.0.0.1"},
-         {}, "Authentication error to socks server.", kMicrosocksLogin},
+        {"Dante, SOCKS 5 log-in", realLogin, {}, ok, kDanteLogin},
+        {"Dante, SOCKS 5 wrong password", {svSocks5, auth, kUser, "wrong", "127.0.0.1"}, {},
+         "Authentication error to socks server.", kDanteLogin},
         // clang-format on
     };
     std::unique_ptr<Proxy> real;
