@@ -55,11 +55,20 @@ void TIdThread::Stop() {
 }
 
 void TIdThread::Terminate() {
+    bool parked;
     {
+        // Both marks under the lock the loop parks under: a thread about to park sees either
+        // neither or both, so it never parks between them and waits for a start that will
+        // not come. A free-on-terminate reader let go of by its component parked there for
+        // good, and the component's destructor waited on it.
         std::lock_guard<std::recursive_mutex> lock(FLock);
         FStopped = true;
+        TIdBaseThread::Terminate();
+        parked = FParked;
     }
-    TIdBaseThread::Terminate();
+    if (parked) {
+        Resume();
+    }
 }
 
 void TIdThread::TerminateAndWaitFor() {
@@ -113,8 +122,11 @@ bool TIdThread::ParkWhileStopped() {
             return true;
         }
         BeginSuspend();
+        FParked = true;
     }
     WaitWhileSuspended();
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    FParked = false;
     return Terminated();
 }
 

@@ -57,8 +57,8 @@ public:
     // current Run (smSuspend); a second Stop does nothing more.
     virtual void Start();
     virtual void Stop();
-    // Marks the thread stopped and terminated. Does not wait, and does not interrupt a
-    // blocked Run.
+    // Marks the thread stopped and terminated, and wakes it if it parked itself. Does not wait,
+    // and does not interrupt a blocked Run.
     void Terminate() override;
     // Terminate, resume if suspended, wait. Raises EIdThreadTerminateAndWaitFor, and changes
     // nothing, for a free-on-terminate thread (it may delete itself during the wait). Called on
@@ -99,6 +99,7 @@ private:
     mutable std::recursive_mutex FLock;
     std::atomic<TIdThreadStopMode> FStopMode{smTerminate};
     bool FStopped;                                              // under FLock
+    bool FParked = false;                                       // under FLock
     std::string FTerminatingException;                          // under FLock
     const std::type_info* FTerminatingExceptionClass = nullptr; // under FLock
 };

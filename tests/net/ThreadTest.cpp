@@ -80,6 +80,16 @@ TEST(ThreadLoop, ExceptionEndsTheLoopThroughEveryHookOnce) {
     }
 }
 
+// Terminate reaches a thread that parked itself (a stop that suspends): it wakes and ends.
+TEST(ThreadLoop, TerminateWakesAParkedThread) {
+    TIdThreadPtr<ProbeThread> thread(new ProbeThread([](ProbeThread& self) { self.Stop(); }));
+    thread->SetStopMode(smSuspend);
+    thread->Start();
+    ASSERT_TRUE(WaitUntil([&] { return thread->Suspended(); }));
+    thread->Terminate();
+    EXPECT_TRUE(thread->WaitFor(HangLimit.count()));
+}
+
 // A modal loop inside a call drains again: it runs the later calls, never the current one.
 // Discarding fails only the owner's calls; the others run in posting order. Without the
 // window's thread, calls fail instead of hanging.
