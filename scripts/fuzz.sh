@@ -42,7 +42,8 @@ mkdir -p "$build/logs" "$build/crashes"
 run_target() {
     local target=$1 log="$build/logs/$1.log"
     local seeds="$root/fuzz/corpus/$target"
-    local flags=(-artifact_prefix="$build/crashes/$target-")
+    # An input that takes a minute has hung (inputs take milliseconds): a crash, not a wait.
+    local flags=(-artifact_prefix="$build/crashes/$target-" -timeout=60)
     # The window's log keeps what each input adds (it is emptied every 256 inputs), so a leak
     # check after each input would scan the whole heap every time; leaks are still checked
     # when the run ends.
