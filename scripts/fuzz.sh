@@ -44,10 +44,12 @@ run_target() {
     local seeds="$root/fuzz/corpus/$target"
     # An input that takes a minute has hung (inputs take milliseconds): a crash, not a wait.
     local flags=(-artifact_prefix="$build/crashes/$target-" -timeout=60)
-    # The window's log keeps what each input adds (it is emptied every 256 inputs), so a leak
-    # check after each input would scan the whole heap every time; leaks are still checked
-    # when the run ends.
-    [ "$target" = CommandFileFuzz ] && flags+=(-detect_leaks=0)
+    # No leak check after each input for two targets; leaks are still checked when the run
+    # ends. The window's log keeps what each input adds (it is emptied every 256 inputs), so
+    # the check would scan the whole heap every time. The component's reader thread lets go
+    # of its last bytes a moment after the component is gone, which the check can catch
+    # midway (once in about 100,000 inputs).
+    case $target in CommandFileFuzz | ServerLinesFuzz) flags+=(-detect_leaks=0) ;; esac
     if [ "$mode" = corpus ]; then
         "$build/fuzz/$target" -runs=0 "${flags[@]}" "$seeds" >"$log" 2>&1
     else
