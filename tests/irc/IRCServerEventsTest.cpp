@@ -38,20 +38,21 @@ TEST_F(IRCServerEvents, ASessionInAChannelWithPeers) {
     ASSERT_TRUE(WaitFor("State 4")) << Lines() << ngircd.Log();
     EXPECT_EQ(me->User()->Nick(), "bob");
 
-    // A long text comes back from the server whole: no piece was too long for it as relayed,
-    // none starts inside a UTF-8 sequence. No blanks: the server drops them at a line's end.
+    // A long action comes back from the server whole: no piece was too long for it as relayed,
+    // none starts inside a UTF-8 sequence, and each keeps its framing. No blanks: the server
+    // drops them at a line's end.
     std::string text;
     while (text.size() < 1400) {
         text += "\xF0\x9F\x98\x80\xC3\xA9\xE2\x82\xAC" + std::to_string(text.size()) + "-";
     }
     const size_t from = log.Lines.size();
-    me->Say("bob", text);
+    me->Action("bob", text);
     me->Say("bob", "END");
     ASSERT_TRUE(WaitFor("Message bob - END")) << Lines();
     std::string whole;
     for (size_t i = from; log.Lines[i] != "Message bob - END"; ++i) {
-        if (log.Lines[i].starts_with("Message bob - ")) {
-            const std::string piece = log.Lines[i].substr(14);
+        if (log.Lines[i].starts_with("Action bob - ")) {
+            const std::string piece = log.Lines[i].substr(13);
             EXPECT_NE(static_cast<unsigned char>(piece.at(0)) & 0xC0, 0x80) << piece;
             whole += piece;
         }
