@@ -23,6 +23,7 @@ struct EventLog {
                                 : c->Name();
     }
     static std::string Str(const TIdIRCUsers* u) { return std::to_string(u->Count()); }
+    static std::string Str(const std::vector<std::string>* l) { return std::to_string(l->size()); }
     static std::string Str(const std::string& s) { return s; }
     static std::string Str(int32_t n) { return std::to_string(n); }
     static std::string Str(TIdIRCChannelUpdateType t) {
@@ -45,7 +46,7 @@ struct EventLog {
     }
 
     // Every event a received line can raise, and OnSend; not OnPingPong (a PING is answered
-    // without it), OnNicksInUse and OnList. A line whose text ends in "hush" is suppressed, and
+    // without it) and OnNicksInUse. A line whose text ends in "hush" is suppressed, and
     // so is a CTCP query whose arguments are "hush". OnChannelUpdate reaches only channels
     // created after this call.
     void Bind(TIdIRC& I) {
@@ -60,7 +61,7 @@ struct EventLog {
             I.OnInviting, "Inviting", I.OnKill, "Kill", I.OnUnknownCommand, "Unknown",
             I.OnCTCPReply, "CTCPReply", I.OnSend, "Sent", I.OnNoTopic, "NoTopic", I.OnDCCChat,
             "DCCChat", I.OnDCCSend, "DCCSend", I.OnDCCResume, "DCCResume", I.OnDCCAccept,
-            "DCCAccept", I.OnLinks, "Links", I.OnChannelUpdate, "Update");
+            "DCCAccept", I.OnLinks, "Links", I.OnChannelUpdate, "Update", I.OnList, "List");
         I.OnRaw = [](TIdIRC*, TIdIRCUser*, const std::string&, const std::string& AContent,
                      bool& VSuppress) { VSuppress = AContent.ends_with("hush"); };
         I.OnNickChanged = [this](TIdIRC* i, const std::string& old) {

@@ -18,23 +18,36 @@ using namespace std::chrono_literals;
 using IRCConnection = IRCFixture;
 static const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 
-TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
+// Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
+// registering become the component's own error, anything else passes unchanged.
+TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrderOrFailsAsItShould) {
     ProbeStackScope probe; // each row says what this machine's own name resolves to
+    const auto shut = [](TIdIRC& c) {
+        ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(), SHUT_WR);
+    };
+    const auto fail = [](TIdIRC&) { throw std::runtime_error("failed"); };
+    const TIdStrings none, two{"192.0.2.7", "192.0.2.8"};
+    const std::string lo = "127.0.0.1";
     const struct {
         const char* why;
         std::string password;
         std::string boundIP; // empty: the client is named by its own name's lookup
         TIdStrings ownName;  // what that lookup finds; none: "Host not found."
-        std::string expected;
+        std::function<void(TIdIRC&)> onConnect;
+        std::string expected; // the bytes received, or the error; "Socket Error" rows: refused
     } cases[] = {
-        {"no password: NICK and USER only, the bound address twice", "", "127.0.0.1", TIdStrings{},
+        {"no password: NICK and USER only, the bound address twice", "", lo, none, nullptr,
          "NICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
-        {"unbound: the first address of the machine's name stands for the client", "", "",
-         TIdStrings{"192.0.2.7", "192.0.2.8"},
-         "NICK Nick\r\nUSER username 192.0.2.7 192.0.2.7 :Real name\r\n"},
+        {"unbound: the first address of the machine's name stands for the client", "", "", two,
+         nullptr, "NICK Nick\r\nUSER username 192.0.2.7 192.0.2.7 :Real name\r\n"},
         {"a password goes first; unbound, the machine's name unknown: the socket's address",
-         "s3cret", "", TIdStrings{},
+         "s3cret", "", none, nullptr,
          "PASS s3cret\r\nNICK Nick\r\nUSER username 127.0.0.1 127.0.0.1 :Real name\r\n"},
+        {"a refused connect passes unchanged", "", lo, none, nullptr,
+         "Socket Error # 10061\r\nConnection refused."},
+        {"a socket error while registering: the write meets a socket shut for writing", "", lo,
+         none, shut, "IRC: IRC Connect Failed"},
+        {"a handler's own error", "", lo, none, fail, "failed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -47,51 +60,30 @@ TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrder) {
         irc->OnStateChange = [&states, client = irc.get()](TIdComponent*) {
             states.push_back(client->State());
         };
-        irc->Connect(100);
-        EXPECT_EQ(states, (std::vector<TIdIRCState>{csConnecting, csConnected}));
-        ASSERT_TRUE(peer.WaitForReceived(":Real name\r\n"));
-        EXPECT_EQ(peer.Received(), c.expected);
-        irc.reset();
-    }
-}
-
-// Errors of the TCP connect pass unchanged (State stays csConnecting); socket errors while
-// registering become the component's own error, anything else passes unchanged.
-TEST_F(IRCConnection, ConnectErrorsReachTheCallerAsTheyShould) {
-    const struct {
-        const char* why;
-        std::function<void(TIdIRC&)> onConnect; // nullptr: nobody listens
-        std::string expected;
-    } cases[] = {
-        {"a refused connect passes unchanged", nullptr,
-         "Socket Error # 10061\r\nConnection refused."},
-        {"a socket error while registering: the write meets a socket shut for writing",
-         [](TIdIRC& c) {
-             ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
-                        SHUT_WR);
-         },
-         "IRC: IRC Connect Failed"},
-        {"a handler's own error", [](TIdIRC&) { throw std::runtime_error("failed"); }, "failed"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        LoopbackServer peer;
-        irc = Aimed(peer);
-        if (!c.onConnect) {
+        const bool refused = c.expected.starts_with("Socket Error");
+        if (refused) {
             irc->SetPort(FreeLoopbackPort());
-        } else {
+        }
+        if (c.onConnect) {
             irc->OnConnect = [&](TIdComponent*) { c.onConnect(*irc); };
         }
         std::string message;
         try {
-            irc->Connect();
+            irc->Connect(100);
         } catch (const EComponentError& e) {
             message = std::string("IRC: ") + e.what();
         } catch (const std::exception& e) {
             message = e.what();
         }
-        EXPECT_EQ(message, c.expected);
-        EXPECT_EQ(irc->State(), c.onConnect ? csConnected : csConnecting);
+        EXPECT_EQ(irc->State(), refused ? csConnecting : csConnected);
+        if (message.empty()) {
+            EXPECT_EQ(states, (std::vector<TIdIRCState>{csConnecting, csConnected}));
+            ASSERT_TRUE(peer.WaitForReceived(":Real name\r\n"));
+            EXPECT_EQ(peer.Received(), c.expected);
+        } else {
+            EXPECT_EQ(message, c.expected);
+        }
+        irc.reset();
     }
 }
 
