@@ -4,7 +4,6 @@
 #include "IdIOHandlerSocket.h"
 #include "IdIRCReadThread.h"
 #include "IdMainThreadQueue.h"
-#include "IdSSLIOHandlerSocket.h"
 #include "IdStack.h"
 
 TIdIRC::TIdIRC() : FUsers(this), FChannels(this, &FUsers, &OnChannelUpdate) {
@@ -78,15 +77,12 @@ std::string TIdIRC::LocalHostText() {
     try {
         return ActiveStack()->LocalAddress();
     } catch (const EIdSocketError&) {
-        const auto* handler = dynamic_cast<const TIdIOHandlerSocket*>(IOHandler());
-        if (const auto* tls = dynamic_cast<const TIdSSLIOHandlerSocket*>(IOHandler())) {
-            handler = tls->Transport(); // the socket under the records
-        }
-        if (handler == nullptr || handler->Binding() == nullptr ||
-            handler->Binding()->IP().empty()) {
+        const TIdSocketHandle* binding =
+            IOHandler() != nullptr ? IOHandler()->SocketBinding() : nullptr;
+        if (binding == nullptr || binding->IP().empty()) {
             throw; // a transport without a socket has no address to offer instead
         }
-        return handler->Binding()->IP();
+        return binding->IP();
     }
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class TIdSocketHandle;
+
 class TIdIOHandler : public TIdComponent {
 public:
     TIdIOHandler() = default;
@@ -28,6 +30,8 @@ public:
     // code the stack's LastSocketError gives on this thread.
     virtual int32_t Recv(void* ABuf, int32_t ALen) = 0;
     virtual int32_t Send(const void* ABuf, int32_t ALen) = 0;
+    // The socket the handler's bytes travel on, or null (a handler without one, or not open).
+    virtual TIdSocketHandle* SocketBinding() const { return nullptr; }
 
     // The longest wait for data in the handler's own exchanges during ConnectClient (a
     // proxy's replies), in milliseconds; 0 waits without limit. A client sets it from its

@@ -41,6 +41,7 @@ public:
     int32_t Send(const void* ABuf, int32_t ALen) override;
 
     TIdSocketHandle* Binding() const { return FBinding.get(); }
+    TIdSocketHandle* SocketBinding() const override { return Binding(); }
     // The proxy settings. Reading creates the handler's own (svNoSocks) when it has none.
     TIdSocksInfo* SocksInfo();
     // References settings that live elsewhere (the caller frees them; the reference is cleared

@@ -56,6 +56,7 @@ public:
 
     // The plain socket handler that carries the records (its Binding, its SocksInfo).
     TIdIOHandlerSocket* Transport() const { return FTransport.get(); }
+    TIdSocketHandle* SocketBinding() const override { return FTransport->Binding(); }
     // A file of trusted authorities (PEM) used instead of the system's store; empty: the system's.
     const std::string& CAFile() const { return FCAFile; }
     void SetCAFile(const std::string& AValue) { FCAFile = AValue; }
