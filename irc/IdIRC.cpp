@@ -231,7 +231,7 @@ void TIdIRC::DispatchLine() {
     // The sender's entry for the length of the line. A handler may end the line's handling
     // by raising: the reference is released on the way out all the same, unless the
     // component (and its registry) went with the handler, or a reconnect emptied the registry.
-    TIdIRCUser* user = FUsers.Add(FLine.SenderNick, FLine.SenderAddress);
+    TIdIRCUser* user = FUsers.Add(FLine.SenderNickView(), FLine.SenderAddressView());
     struct Release {
         const TLifeGuard& Life;
         TIdIRC& Client;

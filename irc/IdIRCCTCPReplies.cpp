@@ -9,7 +9,7 @@
 void TIdIRC::HandleCTCPQuery() {
     const Id::TIdIRCCTCPRequest request = Id::SplitCTCP(Param(2));
     // The sender's entry, held once more for the length of the query.
-    TIdIRCUser* user = FUsers.Add(FLine.SenderNick, FLine.SenderAddress);
+    TIdIRCUser* user = FUsers.Add(FLine.SenderNickView(), FLine.SenderAddressView());
     const THeldUser held(*this, user);
     TIdIRCChannel* channel = FChannels.Get(Param(1));
     const int index = Id::CTCPIndex(request.Command);
@@ -49,7 +49,7 @@ void TIdIRC::HandleCTCPReply() {
     if (!OnCTCPReply || Id::CTCPIndex(request.Command) == Id::ctcpDCC) {
         return;
     }
-    TIdIRCUser* user = FUsers.Add(FLine.SenderNick, FLine.SenderAddress);
+    TIdIRCUser* user = FUsers.Add(FLine.SenderNickView(), FLine.SenderAddressView());
     const THeldUser held(*this, user);
     OnCTCPReply(this, user, FChannels.Get(Param(1)), request.Command, request.Arguments);
 }

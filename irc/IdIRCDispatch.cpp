@@ -70,8 +70,9 @@ struct TIdIRCCommandTable {
 
 int TIdIRC::CommandIndex() const {
     const auto& commands = TIdIRCCommandTable::Commands;
+    const std::string_view command = FLine.CommandView();
     for (size_t i = 0; i < std::size(commands); ++i) {
-        if (commands[i].Name == FLine.Command) {
+        if (commands[i].Name == command) {
             return int(i);
         }
     }
@@ -83,15 +84,16 @@ bool TIdIRC::IsChannelName(std::string_view AName) {
 }
 
 bool TIdIRC::DispatchCommand(TIdIRCUser* AUser) {
+    // The named commands first: they are most of a busy channel's lines, and no name is a
+    // number.
+    if (const int index = CommandIndex(); index >= 0) {
+        (this->*TIdIRCCommandTable::Commands[index].Handler)(AUser);
+        return true;
+    }
     if (const std::optional<int32_t> code = Id::NumericCode(FLine.Command)) {
         return DoNumeric(AUser, *code);
     }
-    const int index = CommandIndex();
-    if (index < 0) {
-        return false;
-    }
-    (this->*TIdIRCCommandTable::Commands[index].Handler)(AUser);
-    return true;
+    return false;
 }
 
 std::string TIdIRC::ModeText(const std::string& AFirst, size_t AFromSlot) const {

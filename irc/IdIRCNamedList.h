@@ -53,8 +53,14 @@ public:
 
     // The first item by position whose name folds like name, or null.
     T* Find(std::string_view name) const {
-        IRCFoldName(name, FScratchKey);
-        FScratchHash = TIdIRCNameIndex::Hash(FScratchKey);
+        // The same name as the last lookup (a flood from one sender, a run of replies about
+        // one nick) reuses its folded form and hash: comparing the name costs less than
+        // folding and hashing it again.
+        if (name != FScratchName) {
+            FScratchName.assign(name);
+            IRCFoldName(name, FScratchKey);
+            FScratchHash = TIdIRCNameIndex::Hash(FScratchKey);
+        }
         const size_t slot = FIndex.Find(FScratchKey, FScratchHash);
         return slot == TIdIRCNameIndex::NoSlot ? nullptr : static_cast<T*>(FIndex.Head(slot));
     }
@@ -179,6 +185,7 @@ private:
 
     std::vector<std::unique_ptr<T>> FItems;
     TIdIRCNameIndex FIndex;
-    mutable std::string FScratchKey; // Find folds into it: no allocation per lookup once warm
-    mutable size_t FScratchHash = 0; // and hashes into this
+    mutable std::string FScratchName; // the name Find last looked up, as given
+    mutable std::string FScratchKey;  // Find folds into it: no allocation per lookup once warm
+    mutable size_t FScratchHash = 0;  // and hashes into this
 };

@@ -1,9 +1,9 @@
 #include "IdIRCUsers.h"
 
-TIdIRCUser::TIdIRCUser(TIdIRCUsers* AOwner, const std::string& ANick, const std::string& AAddress)
+TIdIRCUser::TIdIRCUser(TIdIRCUsers* AOwner, std::string_view ANick, std::string_view AAddress)
     : FOwner(AOwner), FClient(AOwner->Client()), FNick(ANick), FAddress(AAddress) {}
 
-void TIdIRCUser::Renew(const std::string& ANick, const std::string& AAddress) {
+void TIdIRCUser::Renew(std::string_view ANick, std::string_view AAddress) {
     FNick = ANick;
     FAddress = AAddress;
     FReason.clear();
@@ -15,7 +15,7 @@ void TIdIRCUser::SetNick(const std::string& AValue) {
     FNick = AValue;
 }
 
-TIdIRCUser* TIdIRCUsers::Add(const std::string& ANick, const std::string& AAddress) {
+TIdIRCUser* TIdIRCUsers::Add(std::string_view ANick, std::string_view AAddress) {
     if (TIdIRCUser* user = FItems.Find(ANick)) {
         ++user->FCount;
         if (!AAddress.empty() && AAddress != user->FAddress) {

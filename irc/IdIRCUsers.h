@@ -25,9 +25,9 @@ public:
 
 private:
     friend class TIdIRCUsers;
-    TIdIRCUser(TIdIRCUsers* AOwner, const std::string& ANick, const std::string& AAddress);
+    TIdIRCUser(TIdIRCUsers* AOwner, std::string_view ANick, std::string_view AAddress);
     // A freed user taken up again as a new one.
-    void Renew(const std::string& ANick, const std::string& AAddress);
+    void Renew(std::string_view ANick, std::string_view AAddress);
 
     TIdIRCUsers* FOwner;
     TIdIRC* FClient;
@@ -48,7 +48,7 @@ public:
 
     // Finds the user by nickname and counts one more reference, taking the address when it is
     // given and differs; or appends a new user with one reference.
-    TIdIRCUser* Add(const std::string& ANick, const std::string& AAddress);
+    TIdIRCUser* Add(std::string_view ANick, std::string_view AAddress);
     // Counts one reference less. At 0 the user is freed, but only if a search by its nickname
     // finds this very user first: an entry shadowed by an earlier namesake stays, at 0.
     void Release(TIdIRCUser* AUser);
