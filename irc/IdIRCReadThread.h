@@ -38,7 +38,12 @@ class TIdIRCReadThread;
 // Lines read and not yet all handed to the component. Written by the reader while it is not
 // handed over, read by the window's thread inside a hand-off; the queue's hand-off orders the
 // two.
-struct TIdIRCReadBatch {
+//
+// Each batch has cache lines of its own: the reader counts lines into one batch while the
+// window's thread works through the other. Side by side, the two batches shared a line, and
+// each line of a flood bounced it between the cores twice; that cost the window's thread
+// more than a third of its time.
+struct alignas(64) TIdIRCReadBatch {
     std::vector<std::string> Lines;
     std::vector<TIdIRCLineSplit> Splits; // of each line in Lines
     size_t Count = 0;                    // lines read into Lines
