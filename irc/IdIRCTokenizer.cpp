@@ -21,8 +21,11 @@ uint32_t CutEnd(uint32_t from, uint32_t end) {
     return end - from > IRCLineCut ? from + uint32_t(IRCLineCut) : end;
 }
 
+// Cleared and appended rather than assigned: the same result within the kept capacity,
+// without assign's handling of a source inside the string itself, which showed in a flood.
 void Put(std::string& out, std::string_view line, TSpan span) {
-    out.assign(line.data() + span.Begin, span.End - span.Begin);
+    out.clear();
+    out.append(line.data() + span.Begin, span.End - span.Begin);
 }
 
 std::string_view View(std::string_view line, TSpan span) {
