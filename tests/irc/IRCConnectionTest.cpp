@@ -21,8 +21,7 @@ static const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrderOrFailsAsItShould) {
     ProbeStackScope probe; // each row says what this machine's own name resolves to
     const auto shut = [](TIdIRC& c) {
-        ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
-                   RawNet::kShutWrite);
+        RawNet::ShutdownWrite(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle());
     };
     const auto fail = [](TIdIRC&) { throw std::runtime_error("failed"); };
     const TIdStrings none, two{"192.0.2.7", "192.0.2.8"};

@@ -78,7 +78,7 @@ TEST(TCPClient, RefusedThenClosedThenNextConnection) {
 // with its own error.
 TEST(TCPClient, AListenerThatNeverAcceptsEndsTheConnectAtItsTimeOut) {
     RawSocket listener = RawSocket::Bound(0);
-    ASSERT_EQ(::listen(listener.Fd(), 0), 0);
+    ASSERT_EQ(RawNet::Listen(listener.Fd(), 0), 0);
     RawSocket queued = RawSocket::Connected(listener.LocalPort()); // the queue's only place
     TIdTCPClient client;
     client.SetHost(LoopbackServer::Host());

@@ -4,9 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <utility>
-#ifndef _WIN32
-#include <netinet/tcp.h>
-#endif
 
 namespace {
 
@@ -44,8 +41,7 @@ LoopbackServer& LoopbackServer::Queue(Action AAction) {
 
 void LoopbackServer::Wake() {
     char byte = 1;
-    // A full line wakes all the same.
-    [[maybe_unused]] const auto full = send(FWake.second.Fd(), &byte, 1, RawNet::kNoSignal);
+    RawNet::Send(FWake.second.Fd(), &byte, 1); // a full line wakes all the same
 }
 
 bool LoopbackServer::WaitUntil(Millis ATimeout, const std::function<bool()>& ADone) {
@@ -76,25 +72,24 @@ void LoopbackServer::Run() {
 // (AWrite) room to send, and takes in what arrived.
 void LoopbackServer::Pump(int AMSec, bool AWrite) {
     const bool reading = FClient.Valid() && !FClientClosed;
-    RawNet::PollFd fds[] = {
-        RawNet::Watch(FWake.first.Fd(), POLLIN), RawNet::Watch(FListener.Fd(), POLLIN),
-        RawNet::Watch(FClient.Fd(), (reading ? POLLIN : 0) | (AWrite ? POLLOUT : 0))};
-    // Winsock's poll takes no closed socket: the client is left out when not watched.
-    RawNet::Poll(fds, reading || AWrite ? 3 : 2, AMSec);
+    RawNet::PollFd fds[] = {{FWake.first.Fd(), RawNet::kIn},
+                            {FListener.Fd(), RawNet::kIn},
+                            {reading || AWrite ? FClient.Fd() : -1,
+                             short((reading ? RawNet::kIn : 0) | (AWrite ? RawNet::kOut : 0))}};
+    RawNet::Poll(fds, 3, AMSec);
     char block[65536];
-    while (recv(FWake.first.Fd(), block, sizeof block, 0) > 0) {
+    while (RawNet::Recv(FWake.first.Fd(), block, sizeof block) > 0) {
     }
-    if (fds[1].revents & POLLIN) {
-        RawSocket accepted(RawNet::AcceptFrom(FListener.Fd()));
+    if (fds[1].Found) {
+        RawSocket accepted = FListener.Accept(0);
         RawNet::SetNonBlocking(accepted.Fd());
-        const int one = 1; // each scripted piece leaves at once, not after the previous one's ACK
-        setsockopt(accepted.Fd(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-                   sizeof one);
+        // Each scripted piece leaves at once, not after the previous one's ACK.
+        RawNet::SetNoDelay(accepted.Fd());
         (FAccepted ? FLater.emplace_back() : FClient) = std::move(accepted);
         FAccepted = FClient.Valid();
     }
-    while (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-        const auto n = recv(FClient.Fd(), block, sizeof block, 0);
+    while (reading && (fds[2].Found & RawNet::kIn)) {
+        const int n = RawNet::Recv(FClient.Fd(), block, sizeof block);
         if (n < 0 && RawNet::WouldBlock()) {
             break;
         }
@@ -120,8 +115,7 @@ bool LoopbackServer::Perform(const Action& AAction) {
             const size_t piece = AAction.Chunk == 0 ? AAction.Bytes.size() : AAction.Chunk;
             const size_t end = std::min(AAction.Bytes.size(), at + piece);
             while (at < end && !FStop) {
-                const auto n =
-                    send(fd, AAction.Bytes.data() + at, int(end - at), RawNet::kNoSignal);
+                const int n = RawNet::Send(fd, AAction.Bytes.data() + at, end - at);
                 if (n < 0 && !RawNet::WouldBlock()) {
                     return false;
                 }
@@ -146,12 +140,10 @@ bool LoopbackServer::Perform(const Action& AAction) {
         }
         return false;
     case kClose:
-        shutdown(fd, RawNet::kShutWrite);
+        RawNet::ShutdownWrite(fd);
         return true;
     case kReset: {
-        const linger abortive{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
-                   sizeof abortive);
+        RawNet::SetAbortiveClose(fd);
         FClient.Close();
         return true;
     }
