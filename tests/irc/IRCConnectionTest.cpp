@@ -9,8 +9,6 @@
 #include "RawSocket.h"
 
 #include <stdexcept>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,7 +21,8 @@ static const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrderOrFailsAsItShould) {
     ProbeStackScope probe; // each row says what this machine's own name resolves to
     const auto shut = [](TIdIRC& c) {
-        ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(), SHUT_WR);
+        ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(),
+                   RawNet::kShutWrite);
     };
     const auto fail = [](TIdIRC&) { throw std::runtime_error("failed"); };
     const TIdStrings none, two{"192.0.2.7", "192.0.2.8"};
@@ -250,10 +249,7 @@ TEST_F(IRCConnection, DestroyingWhereverTheReaderIs) {
             // its end).
             ASSERT_TRUE(peer.Send("A 1").WaitScriptDone());
             const int fd = static_cast<TIdIOHandlerSocket*>(irc->IOHandler())->Binding()->Handle();
-            ASSERT_TRUE(TestSupport::WaitUntil([fd] {
-                int pending = -1;
-                return ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
-            }));
+            ASSERT_TRUE(TestSupport::WaitUntil([fd] { return RawNet::Pending(fd) == 0; }));
             irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
         } else {
             ASSERT_TRUE(peer.Send(kFour).Close().WaitScriptDone());

@@ -2,14 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
+#ifndef _WIN32
+#include <netinet/tcp.h>
+#endif
 
 namespace {
 
@@ -22,8 +19,9 @@ int MSecLeft(Clock::time_point AUntil) {
 
 } // namespace
 
-LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()), FPort(FListener.LocalPort()) {
-    if (!FListener.Valid() || pipe2(FWake, O_CLOEXEC | O_NONBLOCK) < 0) {
+LoopbackServer::LoopbackServer()
+    : FListener(RawSocket::Listener()), FWake(RawSocket::Pair()), FPort(FListener.LocalPort()) {
+    if (!FListener.Valid() || !FWake.first.Valid()) {
         throw std::runtime_error(std::string("loopback server: ") + std::strerror(errno));
     }
     FThread = std::thread([this] { Run(); });
@@ -33,8 +31,6 @@ LoopbackServer::~LoopbackServer() {
     FStop = true;
     Wake();
     FThread.join();
-    close(FWake[0]);
-    close(FWake[1]);
 }
 
 LoopbackServer& LoopbackServer::Queue(Action AAction) {
@@ -48,7 +44,8 @@ LoopbackServer& LoopbackServer::Queue(Action AAction) {
 
 void LoopbackServer::Wake() {
     char byte = 1;
-    [[maybe_unused]] ssize_t full = write(FWake[1], &byte, 1); // a full pipe wakes all the same
+    // A full line wakes all the same.
+    [[maybe_unused]] const auto full = send(FWake.second.Fd(), &byte, 1, RawNet::kNoSignal);
 }
 
 bool LoopbackServer::WaitUntil(Millis ATimeout, const std::function<bool()>& ADone) {
@@ -79,24 +76,26 @@ void LoopbackServer::Run() {
 // (AWrite) room to send, and takes in what arrived.
 void LoopbackServer::Pump(int AMSec, bool AWrite) {
     const bool reading = FClient.Valid() && !FClientClosed;
-    pollfd fds[] = {{FWake[0], POLLIN, 0},
-                    {FListener.Fd(), POLLIN, 0},
-                    {reading || AWrite ? FClient.Fd() : -1,
-                     short((reading ? POLLIN : 0) | (AWrite ? POLLOUT : 0)), 0}};
-    poll(fds, 3, AMSec);
+    RawNet::PollFd fds[] = {
+        RawNet::Watch(FWake.first.Fd(), POLLIN), RawNet::Watch(FListener.Fd(), POLLIN),
+        RawNet::Watch(FClient.Fd(), (reading ? POLLIN : 0) | (AWrite ? POLLOUT : 0))};
+    // Winsock's poll takes no closed socket: the client is left out when not watched.
+    RawNet::Poll(fds, reading || AWrite ? 3 : 2, AMSec);
     char block[65536];
-    while (read(FWake[0], block, sizeof block) > 0) {
+    while (recv(FWake.first.Fd(), block, sizeof block, 0) > 0) {
     }
     if (fds[1].revents & POLLIN) {
-        RawSocket accepted(accept4(FListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        int one = 1; // each scripted piece leaves at once, not after the previous one's ACK
-        setsockopt(accepted.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        RawSocket accepted(RawNet::AcceptFrom(FListener.Fd()));
+        RawNet::SetNonBlocking(accepted.Fd());
+        const int one = 1; // each scripted piece leaves at once, not after the previous one's ACK
+        setsockopt(accepted.Fd(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                   sizeof one);
         (FAccepted ? FLater.emplace_back() : FClient) = std::move(accepted);
         FAccepted = FClient.Valid();
     }
     while (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-        const ssize_t n = recv(FClient.Fd(), block, sizeof block, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        const auto n = recv(FClient.Fd(), block, sizeof block, 0);
+        if (n < 0 && RawNet::WouldBlock()) {
             break;
         }
         std::lock_guard lock(FLock);
@@ -121,8 +120,9 @@ bool LoopbackServer::Perform(const Action& AAction) {
             const size_t piece = AAction.Chunk == 0 ? AAction.Bytes.size() : AAction.Chunk;
             const size_t end = std::min(AAction.Bytes.size(), at + piece);
             while (at < end && !FStop) {
-                const ssize_t n = send(fd, AAction.Bytes.data() + at, end - at, MSG_NOSIGNAL);
-                if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                const auto n =
+                    send(fd, AAction.Bytes.data() + at, int(end - at), RawNet::kNoSignal);
+                if (n < 0 && !RawNet::WouldBlock()) {
                     return false;
                 }
                 n > 0 ? void(at += size_t(n)) : Pump(-1, true);
@@ -146,11 +146,12 @@ bool LoopbackServer::Perform(const Action& AAction) {
         }
         return false;
     case kClose:
-        shutdown(fd, SHUT_WR);
+        shutdown(fd, RawNet::kShutWrite);
         return true;
     case kReset: {
         const linger abortive{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                   sizeof abortive);
         FClient.Close();
         return true;
     }
