@@ -4,6 +4,7 @@
 
 #include "IdException.h"
 #include "IdGlobal.h"
+#include "IdSocketErrors.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,9 +12,8 @@
 #include <memory>
 #include <thread>
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#include <winsock2.h>
+#include <winsock2.h> // after IdSocketErrors.h, which takes Winsock's error macros out
 
 namespace {
 
@@ -175,7 +175,7 @@ bool TIdWinsockLibrary::Loaded() const {
 bool TIdWinsockLibrary::Startup() {
     const auto module = static_cast<HMODULE>(FModule.load());
     if (module == nullptr) {
-        throw EIdWS2StubError(Id::Format(CallError, "WSAStartup"), WSANOTINITIALISED);
+        throw EIdWS2StubError(Id::Format(CallError, "WSAStartup"), Id::WSANOTINITIALISED);
     }
     const auto startup = reinterpret_cast<decltype(&::WSAStartup)>(
         reinterpret_cast<void*>(GetProcAddress(module, "WSAStartup")));
@@ -198,7 +198,7 @@ void* TIdWinsockLibrary::Entry(size_t AIndex) {
     const std::string name(kWinsockFunctionNames[AIndex]);
     const auto module = static_cast<HMODULE>(FModule.load());
     if (module == nullptr) {
-        throw EIdWS2StubError(Id::Format(CallError, name.c_str()), WSANOTINITIALISED);
+        throw EIdWS2StubError(Id::Format(CallError, name.c_str()), Id::WSANOTINITIALISED);
     }
     // The lookup must not disturb the thread's last error: WSAGetLastError may be the call
     // being bound.
@@ -272,7 +272,7 @@ int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, con
                               int32_t APort) {
     // A port outside 16 bits would otherwise be cut silently and bind somewhere else.
     if (!ValidPort(APort)) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     const sockaddr_in addr = MakeAddress(*this, AFamily, AIP, APort, true);
     return Raw(WS(bind)(ToSocket(ASocket), reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
@@ -286,7 +286,7 @@ int32_t TIdStackWindows::CloseSocket(TIdStackSocketHandle ASocket) {
 int32_t TIdStackWindows::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
                                  const std::string& AIP, int32_t APort) {
     if (!ValidPort(APort)) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     const sockaddr_in addr = MakeAddress(*this, AFamily, AIP, APort, false);
     return Raw(
@@ -297,7 +297,7 @@ int32_t TIdStackWindows::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
 // such a name exists nowhere.
 std::string TIdStackWindows::HostByName(const std::string& AHostName) {
     if (HasZeroByte(AHostName)) {
-        CheckForSocketError(Fail(WSAHOST_NOT_FOUND));
+        CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
     }
     const hostent* host = WS(gethostbyname)(AHostName.c_str());
     if (host == nullptr) {
@@ -314,7 +314,7 @@ std::string TIdStackWindows::LocalHostName() {
 
 std::string TIdStackWindows::HostByAddress(const std::string& AAddress) {
     if (HasZeroByte(AAddress)) {
-        CheckForSocketError(Fail(WSAHOST_NOT_FOUND));
+        CheckForSocketError(Fail(Id::WSAHOST_NOT_FOUND));
     }
     const u_long addr = WS(inet_addr)(AAddress.c_str());
     const hostent* host = WS(gethostbyaddr)(reinterpret_cast<const char*>(&addr), 4, AF_INET);
@@ -369,7 +369,7 @@ int32_t TIdStackWindows::Listen(TIdStackSocketHandle ASocket, int32_t ABacklog) 
 int32_t TIdStackWindows::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ABufferLength,
                               int32_t AFlags) {
     if (ABufferLength < 0) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     return Raw(WS(recv)(ToSocket(ASocket), static_cast<char*>(ABuffer), ABufferLength, AFlags));
 }
@@ -377,7 +377,7 @@ int32_t TIdStackWindows::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32
 int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
                                   int32_t AFlags, std::string& VIP, int32_t& VPort) {
     if (ALength < 0) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     sockaddr_storage addr{};
     int len = sizeof addr;
@@ -394,7 +394,7 @@ int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, i
 int32_t TIdStackWindows::Send(TIdStackSocketHandle ASocket, const void* ABuffer,
                               int32_t ABufferLength, int32_t AFlags) {
     if (ABufferLength < 0) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     return Raw(
         WS(send)(ToSocket(ASocket), static_cast<const char*>(ABuffer), ABufferLength, AFlags));
@@ -404,7 +404,7 @@ int32_t TIdStackWindows::SendTo(TIdStackSocketHandle ASocket, const void* ABuffe
                                 int32_t ABufferLength, int32_t AFlags, const std::string& AIP,
                                 int32_t APort) {
     if (ABufferLength < 0 || !ValidPort(APort)) {
-        return Fail(WSAEINVAL);
+        return Fail(Id::WSAEINVAL);
     }
     const sockaddr_in addr = MakeAddress(*this, AF_INET, AIP, APort, false);
     return Raw(WS(sendto)(ToSocket(ASocket), static_cast<const char*>(ABuffer), ABufferLength,
@@ -439,7 +439,7 @@ int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
 }
 
 std::string TIdStackWindows::TranslateSocketErrorMsg(int32_t AErr) {
-    if (AErr == WSAHOST_NOT_FOUND) {
+    if (AErr == Id::WSAHOST_NOT_FOUND) {
         return Id::Format(EIdSocketError::Pattern, AErr, "Host not found.");
     }
     return TIdStack::TranslateSocketErrorMsg(AErr);
@@ -487,11 +487,11 @@ int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* A
         return Fail(code);
     };
     if (ATimeout < 0 && ATimeout != Id::TimeoutInfinite) {
-        return fail(WSAEINVAL);
+        return fail(Id::WSAEINVAL);
     }
     if (sets[0].fd_count == 0 && sets[1].fd_count == 0 && sets[2].fd_count == 0) {
         if (ATimeout == Id::TimeoutInfinite) {
-            return fail(WSAEINVAL); // nothing could ever end the wait
+            return fail(Id::WSAEINVAL); // nothing could ever end the wait
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(ATimeout));
         return 0;
