@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include <windows.h>
@@ -51,6 +53,20 @@ SOCKET ToSocket(TIdStackSocketHandle AHandle) {
 
 TIdStackSocketHandle FromSocket(SOCKET ASocket) {
     return static_cast<TIdStackSocketHandle>(static_cast<intptr_t>(ASocket));
+}
+
+// The sockets this side has shut for reading. A POSIX poll finds such a socket readable (the
+// read then ends at once); Winsock's select does not, and would wait on: Select answers for
+// them itself. Its waits are cut into slices, each of which looks here again, for a shutdown
+// that came just before the wait began (the cancel in Shutdown reaches only a wait already
+// begun).
+std::mutex gShutLock;
+std::set<SOCKET> gShutForReading;
+constexpr int32_t kSelectSlice = 100; // ms
+
+bool ShutForReading(SOCKET ASocket) {
+    std::lock_guard lock(gShutLock);
+    return gShutForReading.count(ASocket) != 0;
 }
 
 bool HasZeroByte(const std::string& text) {
@@ -279,6 +295,10 @@ int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, con
 }
 
 int32_t TIdStackWindows::CloseSocket(TIdStackSocketHandle ASocket) {
+    {
+        std::lock_guard lock(gShutLock);
+        gShutForReading.erase(ToSocket(ASocket));
+    }
     WS(shutdown)(ToSocket(ASocket), SD_BOTH); // fails harmlessly on unconnected sockets
     return Raw(WS(closesocket)(ToSocket(ASocket)));
 }
@@ -371,7 +391,14 @@ int32_t TIdStackWindows::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32
     if (ABufferLength < 0) {
         return Fail(Id::WSAEINVAL);
     }
-    return Raw(WS(recv)(ToSocket(ASocket), static_cast<char*>(ABuffer), ABufferLength, AFlags));
+    const int32_t result =
+        Raw(WS(recv)(ToSocket(ASocket), static_cast<char*>(ABuffer), ABufferLength, AFlags));
+    // A read this side shut down (or cancelled, see Shutdown) ends as on POSIX: no more data.
+    if (result == Id_SOCKET_ERROR &&
+        (tSocketError == Id::WSAESHUTDOWN || tSocketError == ERROR_OPERATION_ABORTED)) {
+        return 0;
+    }
+    return result;
 }
 
 int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
@@ -435,7 +462,17 @@ TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, i
 }
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
-    return Raw(WS(shutdown)(ToSocket(ASocket), AHow));
+    const int32_t result = Raw(WS(shutdown)(ToSocket(ASocket), AHow));
+    // Unlike the BSD call, Winsock's shutdown does not wake a thread blocked in recv or select
+    // on the socket: its pending calls are cancelled so that it does, as a close must.
+    if (AHow != Id_SD_Send) {
+        {
+            std::lock_guard lock(gShutLock);
+            gShutForReading.insert(ToSocket(ASocket));
+        }
+        ::CancelIoEx(reinterpret_cast<HANDLE>(ToSocket(ASocket)), nullptr);
+    }
+    return result;
 }
 
 std::string TIdStackWindows::TranslateSocketErrorMsg(int32_t AErr) {
@@ -496,18 +533,57 @@ int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* A
         std::this_thread::sleep_for(std::chrono::milliseconds(ATimeout));
         return 0;
     }
-    timeval time{};
-    time.tv_sec = ATimeout / 1000;
-    time.tv_usec = (ATimeout % 1000) * 1000;
-    const int result = WS(select)(0, &sets[0], &sets[1], &sets[2],
-                                  ATimeout == Id::TimeoutInfinite ? nullptr : &time);
-    if (result == SOCKET_ERROR) {
-        return fail(WS(WSAGetLastError)());
+    const fd_set asked[3] = {sets[0], sets[1], sets[2]};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeout);
+    for (;;) {
+        fd_set shut;
+        shut.fd_count = 0;
+        for (u_int i = 0; i < asked[0].fd_count; ++i) {
+            if (ShutForReading(asked[0].fd_array[i])) {
+                shut.fd_array[shut.fd_count++] = asked[0].fd_array[i];
+            }
+        }
+        if (shut.fd_count > 0) {
+            ReadSet(shut, lists[0]);
+            for (TIdSocketHandles* list : {lists[1], lists[2]}) {
+                if (list != nullptr) {
+                    list->clear();
+                }
+            }
+            return int32_t(shut.fd_count);
+        }
+        int32_t slice = kSelectSlice;
+        if (ATimeout != Id::TimeoutInfinite) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            slice = int32_t(std::clamp<int64_t>(left.count(), 0, kSelectSlice));
+        }
+        timeval time{};
+        time.tv_sec = slice / 1000;
+        time.tv_usec = (slice % 1000) * 1000;
+        for (int i = 0; i < 3; ++i) {
+            sets[i] = asked[i];
+        }
+        const int result = WS(select)(0, &sets[0], &sets[1], &sets[2], &time);
+        const bool cancelled =
+            result == SOCKET_ERROR && WS(WSAGetLastError)() == ERROR_OPERATION_ABORTED;
+        if (result == SOCKET_ERROR && !cancelled) {
+            return fail(WS(WSAGetLastError)());
+        }
+        if (result > 0) {
+            for (int i = 0; i < 3; ++i) {
+                ReadSet(sets[i], lists[i]);
+            }
+            return result;
+        }
+        if (!cancelled && ATimeout != Id::TimeoutInfinite &&
+            std::chrono::steady_clock::now() >= deadline) {
+            for (int i = 0; i < 3; ++i) {
+                ReadSet(sets[i], lists[i]);
+            }
+            return 0;
+        }
     }
-    for (int i = 0; i < 3; ++i) {
-        ReadSet(sets[i], lists[i]);
-    }
-    return result;
 }
 
 // ---- The socket list
