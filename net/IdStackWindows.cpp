@@ -69,6 +69,14 @@ bool ShutForReading(SOCKET ASocket) {
     return gShutForReading.count(ASocket) != 0;
 }
 
+// A new socket owns its number, whatever became of an old one that had it and was closed
+// without this stack.
+SOCKET Fresh(SOCKET ASocket) {
+    std::lock_guard lock(gShutLock);
+    gShutForReading.erase(ASocket);
+    return ASocket;
+}
+
 bool HasZeroByte(const std::string& text) {
     return text.find('\0') != std::string::npos;
 }
@@ -281,7 +289,7 @@ TIdStackSocketHandle TIdStackWindows::Accept(TIdStackSocketHandle ASocket, std::
     }
     int32_t family = 0;
     ReadAddress(addr, family, VIP, VPort);
-    return FromSocket(s);
+    return FromSocket(Fresh(s));
 }
 
 int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
@@ -458,7 +466,7 @@ int32_t TIdStackWindows::GetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel
 
 TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, int32_t AProtocol) {
     const SOCKET s = WS(socket)(AFamily, AStruct, AProtocol);
-    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(s);
+    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(Fresh(s));
 }
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
