@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <windows.h>
 #include <winsock2.h> // after IdSocketErrors.h, which takes Winsock's error macros out
@@ -35,8 +38,11 @@ int32_t Fail(int32_t code) {
     return Id_SOCKET_ERROR;
 }
 
+// A blocking call that Shutdown cancelled fails with the system's "operation aborted", not a
+// Winsock code: it reads as the interrupted call it is.
 int32_t FailWithLastError() {
-    return Fail(WS(WSAGetLastError)());
+    const int32_t error = WS(WSAGetLastError)();
+    return Fail(error == ERROR_OPERATION_ABORTED ? Id::WSAEINTR : error);
 }
 
 int32_t Raw(int result) {
@@ -99,8 +105,92 @@ std::string FirstAddress(const hostent* host) {
     return InAddrToString(host->h_addr_list[0]);
 }
 
+// ---- Waking a wait on a socket shut down by another thread
+//
+// The reader thread waits in Select, holding its socket, and is ended by the window's thread
+// shutting that socket down (the close itself waits until the wait lets go of the handle, so
+// that its number cannot be reused under the wait). Winsock's select, unlike poll on POSIX,
+// is not ended by shutting the socket down, only by closing it. So each thread that waits has
+// a wake socket of its own (UDP on 127.0.0.1, sent one byte to wake it), the handles it waits
+// on are registered for the time of the wait, and Shutdown marks its handle as shut and wakes
+// the threads waiting on it. A handle shut for receiving then reads as ready and as ended, as
+// it does on POSIX, until it is closed.
+
+struct TWake {
+    SOCKET Socket = INVALID_SOCKET;
+    sockaddr_in Address{};
+    TWake() {
+        const SOCKET s = WS(socket)(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (s == INVALID_SOCKET) {
+            return;
+        }
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = WS(htonl)(INADDR_LOOPBACK);
+        int len = sizeof addr;
+        if (WS(bind)(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            WS(getsockname)(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            WS(closesocket)(s);
+            return;
+        }
+        Socket = s;
+        Address = addr;
+    }
+    ~TWake() {
+        if (Socket != INVALID_SOCKET) {
+            try {
+                WS(closesocket)(Socket);
+            } catch (const EIdWS2StubError&) {
+                // A thread ending after the library was released at process end.
+            }
+        }
+    }
+    TWake(const TWake&) = delete;
+    TWake& operator=(const TWake&) = delete;
+
+    void Wake() const {
+        const char byte = 0;
+        WS(sendto)
+        (Socket, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&Address), sizeof Address);
+    }
+    // Takes every byte sent so far, so that the next wait is not woken by an old one.
+    void Drain() const {
+        for (;;) {
+            fd_set set{};
+            set.fd_count = 1;
+            set.fd_array[0] = Socket;
+            timeval now{};
+            char byte;
+            if (WS(select)(0, &set, nullptr, nullptr, &now) != 1 ||
+                WS(recv)(Socket, &byte, 1, 0) == SOCKET_ERROR) {
+                return;
+            }
+        }
+    }
+};
+
+std::mutex gShutLock;
+std::unordered_set<SOCKET> gShut;                       // shut for receiving, not closed
+std::unordered_multimap<SOCKET, const TWake*> gWaiting; // handle -> threads waiting on it
+
+bool IsShut(SOCKET s) {
+    std::lock_guard<std::mutex> lock(gShutLock);
+    return gShut.count(s) != 0;
+}
+
+// A select set of up to 64 handles and the waiting thread's wake socket. Winsock reads a set
+// as a count and that many handles, so a set may be longer than its fd_set type.
+struct TSet {
+    u_int fd_count = 0;
+    SOCKET fd_array[Id_FD_SETSIZE + 1];
+    fd_set* Native() { return reinterpret_cast<fd_set*>(this); }
+    bool Has(SOCKET s) const {
+        return std::find(fd_array, fd_array + fd_count, s) != fd_array + fd_count;
+    }
+};
+
 // A list into a select set: at most 64 handles, each once (as FD_SET keeps them).
-void FillSet(fd_set& set, const TIdSocketHandles* list) {
+void FillSet(TSet& set, const TIdSocketHandles* list) {
     set.fd_count = 0;
     if (list == nullptr) {
         return;
@@ -110,21 +200,9 @@ void FillSet(fd_set& set, const TIdSocketHandles* list) {
     }
     for (const TIdStackSocketHandle handle : *list) {
         const SOCKET s = ToSocket(handle);
-        if (std::find(set.fd_array, set.fd_array + set.fd_count, s) ==
-            set.fd_array + set.fd_count) {
+        if (!set.Has(s)) {
             set.fd_array[set.fd_count++] = s;
         }
-    }
-}
-
-// What select left in a set, in set order.
-void ReadSet(const fd_set& set, TIdSocketHandles* list) {
-    if (list == nullptr) {
-        return;
-    }
-    list->clear();
-    for (u_int i = 0; i < set.fd_count; ++i) {
-        list->push_back(FromSocket(set.fd_array[i]));
     }
 }
 
@@ -279,8 +357,14 @@ int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, con
 }
 
 int32_t TIdStackWindows::CloseSocket(TIdStackSocketHandle ASocket) {
-    WS(shutdown)(ToSocket(ASocket), SD_BOTH); // fails harmlessly on unconnected sockets
-    return Raw(WS(closesocket)(ToSocket(ASocket)));
+    const SOCKET s = ToSocket(ASocket);
+    WS(shutdown)(s, SD_BOTH); // fails harmlessly on unconnected sockets
+    {
+        // The handle's number is free for the next socket once closed.
+        std::lock_guard<std::mutex> lock(gShutLock);
+        gShut.erase(s);
+    }
+    return Raw(WS(closesocket)(s));
 }
 
 int32_t TIdStackWindows::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
@@ -371,7 +455,14 @@ int32_t TIdStackWindows::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32
     if (ABufferLength < 0) {
         return Fail(Id::WSAEINVAL);
     }
-    return Raw(WS(recv)(ToSocket(ASocket), static_cast<char*>(ABuffer), ABufferLength, AFlags));
+    const SOCKET s = ToSocket(ASocket);
+    const int result = WS(recv)(s, static_cast<char*>(ABuffer), ABufferLength, AFlags);
+    if (result == SOCKET_ERROR) {
+        // Shut for receiving on this side, before or during the call: the end of the stream,
+        // as on POSIX.
+        return IsShut(s) ? 0 : FailWithLastError();
+    }
+    return result;
 }
 
 int32_t TIdStackWindows::RecvFrom(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
@@ -435,7 +526,23 @@ TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, i
 }
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
-    return Raw(WS(shutdown)(ToSocket(ASocket), AHow));
+    const SOCKET s = ToSocket(ASocket);
+    const int result = WS(shutdown)(s, AHow);
+    const int32_t error = result == SOCKET_ERROR ? WS(WSAGetLastError)() : 0;
+    if (AHow == SD_RECEIVE || AHow == SD_BOTH) {
+        std::lock_guard<std::mutex> lock(gShutLock);
+        if (result == 0) {
+            gShut.insert(s);
+        }
+        // A call blocked on the socket (a recv, or a connect, which cannot be shut down) is
+        // ended as the POSIX shutdown ends it; its error then reads as an interrupted call.
+        CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+        auto [from, to] = gWaiting.equal_range(s);
+        for (auto it = from; it != to; ++it) {
+            it->second->Wake();
+        }
+    }
+    return result == SOCKET_ERROR ? Fail(error) : result;
 }
 
 std::string TIdStackWindows::TranslateSocketErrorMsg(int32_t AErr) {
@@ -470,14 +577,15 @@ void TIdStackWindows::SockName(TIdStackSocketHandle ASocket, int32_t& VFamily, s
 // Each list is replaced by what select left in its set, in set order; a failed wait leaves
 // every list empty, so a caller that looks at the lists instead of the result cannot mistake
 // its own request for an answer. Winsock refuses a wait with three empty sets; like the POSIX
-// stack, such a wait just lets its time-out pass.
+// stack, such a wait just lets its time-out pass. A handle shut for receiving is ready to read
+// and to write (see TWake).
 int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
                                 TIdSocketHandles* AExceptList, int32_t ATimeout) {
-    fd_set sets[3];
-    FillSet(sets[0], AReadList);
-    FillSet(sets[1], AWriteList);
-    FillSet(sets[2], AExceptList);
     TIdSocketHandles* lists[3] = {AReadList, AWriteList, AExceptList};
+    TSet asked[3];
+    for (int i = 0; i < 3; ++i) {
+        FillSet(asked[i], lists[i]);
+    }
     auto fail = [&](int32_t code) {
         for (TIdSocketHandles* list : lists) {
             if (list != nullptr) {
@@ -489,25 +597,104 @@ int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* A
     if (ATimeout < 0 && ATimeout != Id::TimeoutInfinite) {
         return fail(Id::WSAEINVAL);
     }
-    if (sets[0].fd_count == 0 && sets[1].fd_count == 0 && sets[2].fd_count == 0) {
+    if (asked[0].fd_count == 0 && asked[1].fd_count == 0 && asked[2].fd_count == 0) {
         if (ATimeout == Id::TimeoutInfinite) {
             return fail(Id::WSAEINVAL); // nothing could ever end the wait
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(ATimeout));
         return 0;
     }
-    timeval time{};
-    time.tv_sec = ATimeout / 1000;
-    time.tv_usec = (ATimeout % 1000) * 1000;
-    const int result = WS(select)(0, &sets[0], &sets[1], &sets[2],
-                                  ATimeout == Id::TimeoutInfinite ? nullptr : &time);
-    if (result == SOCKET_ERROR) {
-        return fail(WS(WSAGetLastError)());
+
+    static thread_local const TWake wake;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ATimeout, 0));
+    TSet ready[3];
+    TSet shut[2]; // of the read and write sets
+    for (;;) {
+        bool registered = false;
+        {
+            std::lock_guard<std::mutex> lock(gShutLock);
+            for (int i = 0; i < 2; ++i) {
+                shut[i].fd_count = 0;
+                for (u_int j = 0; j < asked[i].fd_count; ++j) {
+                    if (gShut.count(asked[i].fd_array[j]) != 0) {
+                        shut[i].fd_array[shut[i].fd_count++] = asked[i].fd_array[j];
+                    }
+                }
+            }
+            if (shut[0].fd_count + shut[1].fd_count == 0 && wake.Socket != INVALID_SOCKET) {
+                for (const TSet& set : asked) {
+                    for (u_int j = 0; j < set.fd_count; ++j) {
+                        gWaiting.emplace(set.fd_array[j], &wake);
+                    }
+                }
+                registered = true;
+            }
+        }
+        const bool anyShut = shut[0].fd_count + shut[1].fd_count != 0;
+        for (int i = 0; i < 3; ++i) {
+            ready[i] = asked[i];
+        }
+        if (registered) {
+            ready[0].fd_array[ready[0].fd_count++] = wake.Socket;
+        }
+        timeval time{};
+        if (!anyShut && ATimeout != Id::TimeoutInfinite) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const long ms = static_cast<long>(std::max<long long>(left, 0));
+            time.tv_sec = ms / 1000;
+            time.tv_usec = (ms % 1000) * 1000;
+        }
+        const int result =
+            WS(select)(0, ready[0].Native(), ready[1].Native(), ready[2].Native(),
+                       ATimeout == Id::TimeoutInfinite && !anyShut ? nullptr : &time);
+        const int32_t error = result == SOCKET_ERROR ? WS(WSAGetLastError)() : 0;
+        if (registered) {
+            std::lock_guard<std::mutex> lock(gShutLock);
+            for (const TSet& set : asked) {
+                for (u_int j = 0; j < set.fd_count; ++j) {
+                    auto [from, to] = gWaiting.equal_range(set.fd_array[j]);
+                    for (auto it = from; it != to; ++it) {
+                        if (it->second == &wake) {
+                            gWaiting.erase(it);
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+        if (result == SOCKET_ERROR) {
+            return fail(error);
+        }
+        if (!registered || !ready[0].Has(wake.Socket)) {
+            break;
+        }
+        // Woken: a handle of this wait was shut down (or an old wake came late; then the wait
+        // goes on for the time left).
+        --ready[0].fd_count;
+        std::remove(ready[0].fd_array, ready[0].fd_array + ready[0].fd_count + 1, wake.Socket);
+        wake.Drain();
+        if (result > 1) {
+            break;
+        }
     }
+
+    int32_t count = 0;
     for (int i = 0; i < 3; ++i) {
-        ReadSet(sets[i], lists[i]);
+        if (lists[i] == nullptr) {
+            continue;
+        }
+        lists[i]->clear();
+        for (u_int j = 0; j < asked[i].fd_count; ++j) {
+            const SOCKET s = asked[i].fd_array[j];
+            if (ready[i].Has(s) || (i < 2 && shut[i].Has(s))) {
+                lists[i]->push_back(FromSocket(s));
+            }
+        }
+        count += static_cast<int32_t>(lists[i]->size());
     }
-    return result;
+    return count;
 }
 
 // ---- The socket list
