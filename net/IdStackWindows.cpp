@@ -11,8 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <windows.h>
 #include <winsock2.h> // after IdSocketErrors.h, which takes Winsock's error macros out
@@ -37,8 +38,11 @@ int32_t Fail(int32_t code) {
     return Id_SOCKET_ERROR;
 }
 
+// A blocking call that Shutdown cancelled fails with the system's "operation aborted", not a
+// Winsock code: it reads as the interrupted call it is.
 int32_t FailWithLastError() {
-    return Fail(WS(WSAGetLastError)());
+    const int32_t error = WS(WSAGetLastError)();
+    return Fail(error == ERROR_OPERATION_ABORTED ? Id::WSAEINTR : error);
 }
 
 int32_t Raw(int result) {
@@ -53,28 +57,6 @@ SOCKET ToSocket(TIdStackSocketHandle AHandle) {
 
 TIdStackSocketHandle FromSocket(SOCKET ASocket) {
     return static_cast<TIdStackSocketHandle>(static_cast<intptr_t>(ASocket));
-}
-
-// The sockets this side has shut for reading. A POSIX poll finds such a socket readable (the
-// read then ends at once); Winsock's select does not, and would wait on: Select answers for
-// them itself. Its waits are cut into slices, each of which looks here again, for a shutdown
-// that came just before the wait began (the cancel in Shutdown reaches only a wait already
-// begun).
-std::mutex gShutLock;
-std::set<SOCKET> gShutForReading;
-constexpr int32_t kSelectSlice = 100; // ms
-
-bool ShutForReading(SOCKET ASocket) {
-    std::lock_guard lock(gShutLock);
-    return gShutForReading.count(ASocket) != 0;
-}
-
-// A new socket owns its number, whatever became of an old one that had it and was closed
-// without this stack.
-SOCKET Fresh(SOCKET ASocket) {
-    std::lock_guard lock(gShutLock);
-    gShutForReading.erase(ASocket);
-    return ASocket;
 }
 
 bool HasZeroByte(const std::string& text) {
@@ -123,8 +105,92 @@ std::string FirstAddress(const hostent* host) {
     return InAddrToString(host->h_addr_list[0]);
 }
 
+// ---- Waking a wait on a socket shut down by another thread
+//
+// The reader thread waits in Select, holding its socket, and is ended by the window's thread
+// shutting that socket down (the close itself waits until the wait lets go of the handle, so
+// that its number cannot be reused under the wait). Winsock's select, unlike poll on POSIX,
+// is not ended by shutting the socket down, only by closing it. So each thread that waits has
+// a wake socket of its own (UDP on 127.0.0.1, sent one byte to wake it), the handles it waits
+// on are registered for the time of the wait, and Shutdown marks its handle as shut and wakes
+// the threads waiting on it. A handle shut for receiving then reads as ready and as ended, as
+// it does on POSIX, until it is closed.
+
+struct TWake {
+    SOCKET Socket = INVALID_SOCKET;
+    sockaddr_in Address{};
+    TWake() {
+        const SOCKET s = WS(socket)(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (s == INVALID_SOCKET) {
+            return;
+        }
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = WS(htonl)(INADDR_LOOPBACK);
+        int len = sizeof addr;
+        if (WS(bind)(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            WS(getsockname)(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            WS(closesocket)(s);
+            return;
+        }
+        Socket = s;
+        Address = addr;
+    }
+    ~TWake() {
+        if (Socket != INVALID_SOCKET) {
+            try {
+                WS(closesocket)(Socket);
+            } catch (const EIdWS2StubError&) {
+                // A thread ending after the library was released at process end.
+            }
+        }
+    }
+    TWake(const TWake&) = delete;
+    TWake& operator=(const TWake&) = delete;
+
+    void Wake() const {
+        const char byte = 0;
+        WS(sendto)
+        (Socket, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&Address), sizeof Address);
+    }
+    // Takes every byte sent so far, so that the next wait is not woken by an old one.
+    void Drain() const {
+        for (;;) {
+            fd_set set{};
+            set.fd_count = 1;
+            set.fd_array[0] = Socket;
+            timeval now{};
+            char byte;
+            if (WS(select)(0, &set, nullptr, nullptr, &now) != 1 ||
+                WS(recv)(Socket, &byte, 1, 0) == SOCKET_ERROR) {
+                return;
+            }
+        }
+    }
+};
+
+std::mutex gShutLock;
+std::unordered_set<SOCKET> gShut;                       // shut for receiving, not closed
+std::unordered_multimap<SOCKET, const TWake*> gWaiting; // handle -> threads waiting on it
+
+bool IsShut(SOCKET s) {
+    std::lock_guard<std::mutex> lock(gShutLock);
+    return gShut.count(s) != 0;
+}
+
+// A select set of up to 64 handles and the waiting thread's wake socket. Winsock reads a set
+// as a count and that many handles, so a set may be longer than its fd_set type.
+struct TSet {
+    u_int fd_count = 0;
+    SOCKET fd_array[Id_FD_SETSIZE + 1];
+    fd_set* Native() { return reinterpret_cast<fd_set*>(this); }
+    bool Has(SOCKET s) const {
+        return std::find(fd_array, fd_array + fd_count, s) != fd_array + fd_count;
+    }
+};
+
 // A list into a select set: at most 64 handles, each once (as FD_SET keeps them).
-void FillSet(fd_set& set, const TIdSocketHandles* list) {
+void FillSet(TSet& set, const TIdSocketHandles* list) {
     set.fd_count = 0;
     if (list == nullptr) {
         return;
@@ -134,21 +200,9 @@ void FillSet(fd_set& set, const TIdSocketHandles* list) {
     }
     for (const TIdStackSocketHandle handle : *list) {
         const SOCKET s = ToSocket(handle);
-        if (std::find(set.fd_array, set.fd_array + set.fd_count, s) ==
-            set.fd_array + set.fd_count) {
+        if (!set.Has(s)) {
             set.fd_array[set.fd_count++] = s;
         }
-    }
-}
-
-// What select left in a set, in set order.
-void ReadSet(const fd_set& set, TIdSocketHandles* list) {
-    if (list == nullptr) {
-        return;
-    }
-    list->clear();
-    for (u_int i = 0; i < set.fd_count; ++i) {
-        list->push_back(FromSocket(set.fd_array[i]));
     }
 }
 
@@ -289,7 +343,7 @@ TIdStackSocketHandle TIdStackWindows::Accept(TIdStackSocketHandle ASocket, std::
     }
     int32_t family = 0;
     ReadAddress(addr, family, VIP, VPort);
-    return FromSocket(Fresh(s));
+    return FromSocket(s);
 }
 
 int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
@@ -303,12 +357,14 @@ int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, con
 }
 
 int32_t TIdStackWindows::CloseSocket(TIdStackSocketHandle ASocket) {
+    const SOCKET s = ToSocket(ASocket);
+    WS(shutdown)(s, SD_BOTH); // fails harmlessly on unconnected sockets
     {
-        std::lock_guard lock(gShutLock);
-        gShutForReading.erase(ToSocket(ASocket));
+        // The handle's number is free for the next socket once closed.
+        std::lock_guard<std::mutex> lock(gShutLock);
+        gShut.erase(s);
     }
-    WS(shutdown)(ToSocket(ASocket), SD_BOTH); // fails harmlessly on unconnected sockets
-    return Raw(WS(closesocket)(ToSocket(ASocket)));
+    return Raw(WS(closesocket)(s));
 }
 
 int32_t TIdStackWindows::Connect(TIdStackSocketHandle ASocket, int32_t AFamily,
@@ -399,12 +455,12 @@ int32_t TIdStackWindows::Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32
     if (ABufferLength < 0) {
         return Fail(Id::WSAEINVAL);
     }
-    const int32_t result =
-        Raw(WS(recv)(ToSocket(ASocket), static_cast<char*>(ABuffer), ABufferLength, AFlags));
-    // A read this side shut down (or cancelled, see Shutdown) ends as on POSIX: no more data.
-    if (result == Id_SOCKET_ERROR &&
-        (tSocketError == Id::WSAESHUTDOWN || tSocketError == ERROR_OPERATION_ABORTED)) {
-        return 0;
+    const SOCKET s = ToSocket(ASocket);
+    const int result = WS(recv)(s, static_cast<char*>(ABuffer), ABufferLength, AFlags);
+    if (result == SOCKET_ERROR) {
+        // Shut for receiving on this side, before or during the call: the end of the stream,
+        // as on POSIX.
+        return IsShut(s) ? 0 : FailWithLastError();
     }
     return result;
 }
@@ -466,21 +522,27 @@ int32_t TIdStackWindows::GetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel
 
 TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, int32_t AProtocol) {
     const SOCKET s = WS(socket)(AFamily, AStruct, AProtocol);
-    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(Fresh(s));
+    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(s);
 }
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
-    const int32_t result = Raw(WS(shutdown)(ToSocket(ASocket), AHow));
-    // Unlike the BSD call, Winsock's shutdown does not wake a thread blocked in recv or select
-    // on the socket: its pending calls are cancelled so that it does, as a close must.
-    if (AHow != Id_SD_Send) {
-        {
-            std::lock_guard lock(gShutLock);
-            gShutForReading.insert(ToSocket(ASocket));
+    const SOCKET s = ToSocket(ASocket);
+    const int result = WS(shutdown)(s, AHow);
+    const int32_t error = result == SOCKET_ERROR ? WS(WSAGetLastError)() : 0;
+    if (AHow == SD_RECEIVE || AHow == SD_BOTH) {
+        std::lock_guard<std::mutex> lock(gShutLock);
+        if (result == 0) {
+            gShut.insert(s);
         }
-        ::CancelIoEx(reinterpret_cast<HANDLE>(ToSocket(ASocket)), nullptr);
+        // A call blocked on the socket (a recv, or a connect, which cannot be shut down) is
+        // ended as the POSIX shutdown ends it; its error then reads as an interrupted call.
+        CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+        auto [from, to] = gWaiting.equal_range(s);
+        for (auto it = from; it != to; ++it) {
+            it->second->Wake();
+        }
     }
-    return result;
+    return result == SOCKET_ERROR ? Fail(error) : result;
 }
 
 std::string TIdStackWindows::TranslateSocketErrorMsg(int32_t AErr) {
@@ -515,14 +577,15 @@ void TIdStackWindows::SockName(TIdStackSocketHandle ASocket, int32_t& VFamily, s
 // Each list is replaced by what select left in its set, in set order; a failed wait leaves
 // every list empty, so a caller that looks at the lists instead of the result cannot mistake
 // its own request for an answer. Winsock refuses a wait with three empty sets; like the POSIX
-// stack, such a wait just lets its time-out pass.
+// stack, such a wait just lets its time-out pass. A handle shut for receiving is ready to read
+// and to write (see TWake).
 int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* AWriteList,
                                 TIdSocketHandles* AExceptList, int32_t ATimeout) {
-    fd_set sets[3];
-    FillSet(sets[0], AReadList);
-    FillSet(sets[1], AWriteList);
-    FillSet(sets[2], AExceptList);
     TIdSocketHandles* lists[3] = {AReadList, AWriteList, AExceptList};
+    TSet asked[3];
+    for (int i = 0; i < 3; ++i) {
+        FillSet(asked[i], lists[i]);
+    }
     auto fail = [&](int32_t code) {
         for (TIdSocketHandles* list : lists) {
             if (list != nullptr) {
@@ -534,64 +597,104 @@ int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* A
     if (ATimeout < 0 && ATimeout != Id::TimeoutInfinite) {
         return fail(Id::WSAEINVAL);
     }
-    if (sets[0].fd_count == 0 && sets[1].fd_count == 0 && sets[2].fd_count == 0) {
+    if (asked[0].fd_count == 0 && asked[1].fd_count == 0 && asked[2].fd_count == 0) {
         if (ATimeout == Id::TimeoutInfinite) {
             return fail(Id::WSAEINVAL); // nothing could ever end the wait
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(ATimeout));
         return 0;
     }
-    const fd_set asked[3] = {sets[0], sets[1], sets[2]};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeout);
+
+    static thread_local const TWake wake;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(ATimeout, 0));
+    TSet ready[3];
+    TSet shut[2]; // of the read and write sets
     for (;;) {
-        fd_set shut;
-        shut.fd_count = 0;
-        for (u_int i = 0; i < asked[0].fd_count; ++i) {
-            if (ShutForReading(asked[0].fd_array[i])) {
-                shut.fd_array[shut.fd_count++] = asked[0].fd_array[i];
-            }
-        }
-        if (shut.fd_count > 0) {
-            ReadSet(shut, lists[0]);
-            for (TIdSocketHandles* list : {lists[1], lists[2]}) {
-                if (list != nullptr) {
-                    list->clear();
+        bool registered = false;
+        {
+            std::lock_guard<std::mutex> lock(gShutLock);
+            for (int i = 0; i < 2; ++i) {
+                shut[i].fd_count = 0;
+                for (u_int j = 0; j < asked[i].fd_count; ++j) {
+                    if (gShut.count(asked[i].fd_array[j]) != 0) {
+                        shut[i].fd_array[shut[i].fd_count++] = asked[i].fd_array[j];
+                    }
                 }
             }
-            return int32_t(shut.fd_count);
+            if (shut[0].fd_count + shut[1].fd_count == 0 && wake.Socket != INVALID_SOCKET) {
+                for (const TSet& set : asked) {
+                    for (u_int j = 0; j < set.fd_count; ++j) {
+                        gWaiting.emplace(set.fd_array[j], &wake);
+                    }
+                }
+                registered = true;
+            }
         }
-        int32_t slice = kSelectSlice;
-        if (ATimeout != Id::TimeoutInfinite) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            slice = int32_t(std::clamp<int64_t>(left.count(), 0, kSelectSlice));
+        const bool anyShut = shut[0].fd_count + shut[1].fd_count != 0;
+        for (int i = 0; i < 3; ++i) {
+            ready[i] = asked[i];
+        }
+        if (registered) {
+            ready[0].fd_array[ready[0].fd_count++] = wake.Socket;
         }
         timeval time{};
-        time.tv_sec = slice / 1000;
-        time.tv_usec = (slice % 1000) * 1000;
-        for (int i = 0; i < 3; ++i) {
-            sets[i] = asked[i];
+        if (!anyShut && ATimeout != Id::TimeoutInfinite) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const long ms = static_cast<long>(std::max<long long>(left, 0));
+            time.tv_sec = ms / 1000;
+            time.tv_usec = (ms % 1000) * 1000;
         }
-        const int result = WS(select)(0, &sets[0], &sets[1], &sets[2], &time);
-        const bool cancelled =
-            result == SOCKET_ERROR && WS(WSAGetLastError)() == ERROR_OPERATION_ABORTED;
-        if (result == SOCKET_ERROR && !cancelled) {
-            return fail(WS(WSAGetLastError)());
-        }
-        if (result > 0) {
-            for (int i = 0; i < 3; ++i) {
-                ReadSet(sets[i], lists[i]);
+        const int result =
+            WS(select)(0, ready[0].Native(), ready[1].Native(), ready[2].Native(),
+                       ATimeout == Id::TimeoutInfinite && !anyShut ? nullptr : &time);
+        const int32_t error = result == SOCKET_ERROR ? WS(WSAGetLastError)() : 0;
+        if (registered) {
+            std::lock_guard<std::mutex> lock(gShutLock);
+            for (const TSet& set : asked) {
+                for (u_int j = 0; j < set.fd_count; ++j) {
+                    auto [from, to] = gWaiting.equal_range(set.fd_array[j]);
+                    for (auto it = from; it != to; ++it) {
+                        if (it->second == &wake) {
+                            gWaiting.erase(it);
+                            break;
+                        }
+                    }
+                }
             }
-            return result;
         }
-        if (!cancelled && ATimeout != Id::TimeoutInfinite &&
-            std::chrono::steady_clock::now() >= deadline) {
-            for (int i = 0; i < 3; ++i) {
-                ReadSet(sets[i], lists[i]);
-            }
-            return 0;
+        if (result == SOCKET_ERROR) {
+            return fail(error);
+        }
+        if (!registered || !ready[0].Has(wake.Socket)) {
+            break;
+        }
+        // Woken: a handle of this wait was shut down (or an old wake came late; then the wait
+        // goes on for the time left).
+        --ready[0].fd_count;
+        std::remove(ready[0].fd_array, ready[0].fd_array + ready[0].fd_count + 1, wake.Socket);
+        wake.Drain();
+        if (result > 1) {
+            break;
         }
     }
+
+    int32_t count = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (lists[i] == nullptr) {
+            continue;
+        }
+        lists[i]->clear();
+        for (u_int j = 0; j < asked[i].fd_count; ++j) {
+            const SOCKET s = asked[i].fd_array[j];
+            if (ready[i].Has(s) || (i < 2 && shut[i].Has(s))) {
+                lists[i]->push_back(FromSocket(s));
+            }
+        }
+        count += static_cast<int32_t>(lists[i]->size());
+    }
+    return count;
 }
 
 // ---- The socket list
