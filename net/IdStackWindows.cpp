@@ -527,12 +527,19 @@ TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, i
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {
     const SOCKET s = ToSocket(ASocket);
+    const bool receiving = AHow == SD_RECEIVE || AHow == SD_BOTH;
+    if (receiving) {
+        // Marked before the call: wine's shutdown itself may end a recv blocked on the socket,
+        // which must then find it shut.
+        std::lock_guard<std::mutex> lock(gShutLock);
+        gShut.insert(s);
+    }
     const int result = WS(shutdown)(s, AHow);
     const int32_t error = result == SOCKET_ERROR ? WS(WSAGetLastError)() : 0;
-    if (AHow == SD_RECEIVE || AHow == SD_BOTH) {
+    if (receiving) {
         std::lock_guard<std::mutex> lock(gShutLock);
-        if (result == 0) {
-            gShut.insert(s);
+        if (result != 0) {
+            gShut.erase(s);
         }
         // A call blocked on the socket (a recv, or a connect, which cannot be shut down) is
         // ended as the POSIX shutdown ends it; its error then reads as an interrupted call.
