@@ -130,8 +130,13 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
         {"a handler's exception on the last line, the server quiet after it", "A 1\r\nB 2\r\n", 0,
          "A 1|B 2|", "handler failed"},
     };
+    std::string notRun; // the rows this platform cannot show
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
+        if (c.endedWith.find("reset") != std::string::npos && RawNet::UnderWine()) {
+            notRun += std::string("\n  ") + c.why;
+            continue;
+        }
         LoopbackServer peer;
         irc = Aimed(peer);
         irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
@@ -158,6 +163,10 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
         EXPECT_EQ(irc->State(), csConnected);
         TestSupport::Watchdog watchdog("Disconnect after the reader ended");
         irc->Disconnect(true);
+    }
+    if (!notRun.empty()) {
+        GTEST_SKIP() << "the other rows ran; not these, as " << RawNet::kWineResetReadsAsEnd << ":"
+                     << notRun;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "RawSocket.h"
 
 #ifdef _WIN32
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -148,6 +149,11 @@ int Pending(int AFd) {
     return ::ioctlsocket(SOCKET(AFd), FIONREAD, &pending) == 0 ? int(pending) : -1;
 }
 
+bool UnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
 bool DescriptorOpen(int AFd) {
     int type = 0;
     int length = sizeof type;
@@ -170,6 +176,10 @@ int Pending(int AFd) {
 
 bool DescriptorOpen(int AFd) {
     return ::fcntl(AFd, F_GETFD) != -1;
+}
+
+bool UnderWine() {
+    return false;
 }
 #endif
 

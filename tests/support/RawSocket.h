@@ -40,6 +40,13 @@ int Pending(int AFd);
 // Whether AFd names an open socket (or, on POSIX, any open descriptor).
 bool DescriptorOpen(int AFd);
 
+// Whether the sockets are wine's (the Windows build run under wine on Linux). They differ from
+// Windows' where a test needs this:
+bool UnderWine();
+inline constexpr const char* kWineResetReadsAsEnd =
+    "wine reads a reset that arrived before the read as the end of data (recv returns 0 where "
+    "Windows returns 10054), so a reset cannot be told from a close under wine";
+
 } // namespace RawNet
 
 using RawNet::DescriptorOpen;
