@@ -178,6 +178,14 @@ bool IsShut(SOCKET s) {
     return gShut.count(s) != 0;
 }
 
+// A new socket owns its number, whatever became of an old one that had it and was closed
+// other than through this stack.
+SOCKET Fresh(SOCKET s) {
+    std::lock_guard<std::mutex> lock(gShutLock);
+    gShut.erase(s);
+    return s;
+}
+
 // A select set of up to 64 handles and the waiting thread's wake socket. Winsock reads a set
 // as a count and that many handles, so a set may be longer than its fd_set type.
 struct TSet {
@@ -343,7 +351,7 @@ TIdStackSocketHandle TIdStackWindows::Accept(TIdStackSocketHandle ASocket, std::
     }
     int32_t family = 0;
     ReadAddress(addr, family, VIP, VPort);
-    return FromSocket(s);
+    return FromSocket(Fresh(s));
 }
 
 int32_t TIdStackWindows::Bind(TIdStackSocketHandle ASocket, int32_t AFamily, const std::string& AIP,
@@ -522,7 +530,7 @@ int32_t TIdStackWindows::GetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel
 
 TIdStackSocketHandle TIdStackWindows::Socket(int32_t AFamily, int32_t AStruct, int32_t AProtocol) {
     const SOCKET s = WS(socket)(AFamily, AStruct, AProtocol);
-    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(s);
+    return s == INVALID_SOCKET ? FailWithLastError() : FromSocket(Fresh(s));
 }
 
 int32_t TIdStackWindows::Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) {

@@ -227,6 +227,9 @@ public:
     int32_t SetSockOpt(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
                        const void* AOptVal, int32_t AOptLen) override;
     TIdStackSocketHandle Socket(int32_t AFamily, int32_t AStruct, int32_t AProtocol) override;
+    // Shutting down for receiving also ends the calls blocked on the socket in other threads
+    // (Winsock's own shutdown does not) and makes the socket read as ready and ended until it
+    // is closed, as the BSD calls do.
     int32_t Shutdown(TIdStackSocketHandle ASocket, int32_t AHow) override;
     // Answers 11001 "Host not found." itself; every other code goes to the shared table.
     std::string TranslateSocketErrorMsg(int32_t AErr) override;

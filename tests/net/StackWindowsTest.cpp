@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +206,52 @@ TEST_F(StackWindowsTest, WinsockCodesPassUnmappedAndStayWithTheirThread) {
     ASSERT_EQ(Stack.SetSockOpt(pair.Client, Id_SOL_SOCKET, Id_SO_KEEPALIVE, &on, sizeof on), 0);
     ASSERT_EQ(Stack.GetSockOpt(pair.Client, Id_SOL_SOCKET, Id_SO_KEEPALIVE, &value, length), 0);
     EXPECT_EQ(value, 1);
+}
+
+// Shutting a socket down from another thread ends a call blocked on it, which then reads as
+// ended, as on POSIX: the socket handle defers the close while a call holds the socket, so
+// nothing else would end the reader's wait. Until the close, later calls see the same.
+TEST_F(StackWindowsTest, ShutdownEndsABlockedWaitOrReceive) {
+    const struct {
+        const char* why;
+        std::function<int32_t(TIdStack&, TIdStackSocketHandle)> call;
+        int32_t expected;
+    } cases[] = {
+        {"a wait for reading without a time-out: ready",
+         [](TIdStack& AStack, TIdStackSocketHandle ASocket) {
+             TIdSocketHandles read{ASocket};
+             return AStack.Select(&read, nullptr, nullptr, Id::TimeoutInfinite) == 1 &&
+                            read == TIdSocketHandles{ASocket}
+                        ? 1
+                        : -2;
+         },
+         1},
+        {"a blocked receive: the end of the stream",
+         [](TIdStack& AStack, TIdStackSocketHandle ASocket) {
+             char buffer[16];
+             return AStack.Recv(ASocket, buffer, sizeof buffer, 0);
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Pair pair(Stack);
+        std::atomic<bool> entered{false};
+        auto call = std::async(std::launch::async, [&] {
+            entered = true;
+            return c.call(Stack, pair.Client);
+        });
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return entered.load(); }));
+        // Not ended by anything but the shutdown: a blocked call stays blocked for this long.
+        ASSERT_EQ(call.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+        ASSERT_EQ(Stack.Shutdown(pair.Client, Id_SD_Both), 0);
+        if (call.wait_for(TestSupport::HangLimit) != std::future_status::ready) {
+            Stack.CloseSocket(pair.Client); // frees the call before the test ends
+            FAIL() << "the shutdown left the call blocked";
+        }
+        EXPECT_EQ(call.get(), c.expected);
+        EXPECT_EQ(c.call(Stack, pair.Client), c.expected) << "again, after the shutdown";
+    }
 }
 
 // A name that does not exist, or that the C call would cut at a zero byte, is not found:
