@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 EIdInvalidServiceName::EIdInvalidServiceName(const std::string& service)
     : EIdException(Id::Format(Pattern, service.c_str())) {}
 
@@ -33,13 +37,29 @@ EIdSocksSettingError::EIdSocksSettingError(const std::string& what)
 
 namespace {
 
-// The operating system's own text for an error code; strerror_r keeps it thread-safe.
+// The operating system's own text for an error code.
+#ifdef _WIN32
+// The codes are Windows system errors (GetLastError after LoadLibrary, for one); the system's
+// text ends with a line break, which the exception's one-line text does without.
+std::string SystemErrorText(uint32_t code) {
+    char buffer[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' ')) {
+        --length;
+    }
+    return std::string(buffer, length);
+}
+#else
+// strerror_r keeps it thread-safe.
 std::string SystemErrorText(uint32_t code) {
     char buffer[256] = {};
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
     return text ? text : "";
 }
+#endif
 
 } // namespace
 

@@ -13,7 +13,13 @@ inline constexpr int TimeoutInfinite = -2; // wait without limit
 
 // printf-style formatting into a std::string. Used for the fixed message texts that carry
 // a value ("Invalid Port Range (%d - %d)"), so the texts keep their printf form in one place.
+// With mingw-w64 the C++ library formats through the C99-conforming printf (%zu, %lld), which
+// its compiler checks as gnu_printf; plain printf would be checked as Microsoft's.
+#ifdef __MINGW32__
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // Strict decimal conversion: an optional sign and one or more digits, nothing else (no
 // blanks, no trailing characters), within the 32-bit signed range. Used wherever text must be

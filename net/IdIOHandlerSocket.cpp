@@ -215,12 +215,15 @@ int32_t TIdIOHandlerSocket::Send(const void* ABuf, int32_t ALen) {
 }
 
 // Another thread's Close between the check and the call leaves the binding without a socket,
-// and the call then fails as on a closed descriptor (10009). That is this side's close, not a
-// fault of the socket: it raises what a close raises.
+// and the call then fails as on a closed socket: 10009 from the BSD calls, 10038 from
+// Winsock, which knows no such handle. That is this side's close, not a fault of the socket:
+// it raises what a close raises.
 int32_t TIdIOHandlerSocket::ClosedMeanwhile(int32_t AResult) {
-    if (AResult == Id_SOCKET_ERROR && !FBinding->HandleAllocated() &&
-        ActiveStack()->LastSocketError() == Id::WSAEBADF) {
-        throw EIdClosedSocket();
+    if (AResult == Id_SOCKET_ERROR && !FBinding->HandleAllocated()) {
+        const int32_t code = ActiveStack()->LastSocketError();
+        if (code == Id::WSAEBADF || code == Id::WSAENOTSOCK) {
+            throw EIdClosedSocket();
+        }
     }
     return AResult;
 }

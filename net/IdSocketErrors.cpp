@@ -7,56 +7,68 @@ namespace Id {
 
 namespace {
 
+// On Windows the platform's socket errors are these codes already: each row's native error is
+// its own code, and the POSIX names (some of which that platform lacks) are not used.
+#ifdef _WIN32
+#define ROW(code, posix, message)                                                                  \
+    { code, #code, code, message }
+#else
+#define ROW(code, posix, message)                                                                  \
+    { code, #code, posix, message }
+#endif
+
 // The code-to-message table. The texts are fixed, character for character: 10035 keeps its
 // trailing blank and 10066 has no full stop. 11001 is in the table for its native mapping
 // only; its text "Host not found." belongs to the stack class (see TIdStackPosix).
 const TIdSocketErrorInfo kTable[] = {
-    {WSAEINTR, "WSAEINTR", EINTR, "Interrupted system call."},
-    {WSAEBADF, "WSAEBADF", EBADF, "Bad file number."},
-    {WSAEACCES, "WSAEACCES", EACCES, "Access denied."},
-    {WSAEFAULT, "WSAEFAULT", EFAULT, "Bad address."},
-    {WSAEINVAL, "WSAEINVAL", EINVAL, "Invalid argument."},
-    {WSAEMFILE, "WSAEMFILE", EMFILE, "Too many open files."},
-    {WSAEWOULDBLOCK, "WSAEWOULDBLOCK", EWOULDBLOCK, "Operation would block. "},
-    {WSAEINPROGRESS, "WSAEINPROGRESS", EINPROGRESS, "Operation now in progress."},
-    {WSAEALREADY, "WSAEALREADY", EALREADY, "Operation already in progress."},
-    {WSAENOTSOCK, "WSAENOTSOCK", ENOTSOCK, "Socket operation on non-socket."},
-    {WSAEDESTADDRREQ, "WSAEDESTADDRREQ", EDESTADDRREQ, "Destination address required."},
-    {WSAEMSGSIZE, "WSAEMSGSIZE", EMSGSIZE, "Message too long."},
-    {WSAEPROTOTYPE, "WSAEPROTOTYPE", EPROTOTYPE, "Protocol wrong type for socket."},
-    {WSAENOPROTOOPT, "WSAENOPROTOOPT", ENOPROTOOPT, "Bad protocol option."},
-    {WSAEPROTONOSUPPORT, "WSAEPROTONOSUPPORT", EPROTONOSUPPORT, "Protocol not supported."},
-    {WSAESOCKTNOSUPPORT, "WSAESOCKTNOSUPPORT", ESOCKTNOSUPPORT, "Socket type not supported."},
-    {WSAEOPNOTSUPP, "WSAEOPNOTSUPP", EOPNOTSUPP, "Operation not supported on socket."},
-    {WSAEPFNOSUPPORT, "WSAEPFNOSUPPORT", EPFNOSUPPORT, "Protocol family not supported."},
-    {WSAEAFNOSUPPORT, "WSAEAFNOSUPPORT", EAFNOSUPPORT,
-     "Address family not supported by protocol family."},
-    {WSAEADDRINUSE, "WSAEADDRINUSE", EADDRINUSE, "Address already in use."},
-    {WSAEADDRNOTAVAIL, "WSAEADDRNOTAVAIL", EADDRNOTAVAIL, "Cannot assign requested address."},
-    {WSAENETDOWN, "WSAENETDOWN", ENETDOWN, "Network is down."},
-    {WSAENETUNREACH, "WSAENETUNREACH", ENETUNREACH, "Network is unreachable."},
-    {WSAENETRESET, "WSAENETRESET", ENETRESET, "Net dropped connection or reset."},
-    {WSAECONNABORTED, "WSAECONNABORTED", ECONNABORTED, "Software caused connection abort."},
-    {WSAECONNRESET, "WSAECONNRESET", ECONNRESET, "Connection reset by peer."},
-    {WSAENOBUFS, "WSAENOBUFS", ENOBUFS, "No buffer space available."},
-    {WSAEISCONN, "WSAEISCONN", EISCONN, "Socket is already connected."},
-    {WSAENOTCONN, "WSAENOTCONN", ENOTCONN, "Socket is not connected."},
-    {WSAESHUTDOWN, "WSAESHUTDOWN", ESHUTDOWN, "Cannot send or receive after socket is closed."},
-    {WSAETOOMANYREFS, "WSAETOOMANYREFS", ETOOMANYREFS, "Too many references, cannot splice."},
-    {WSAETIMEDOUT, "WSAETIMEDOUT", ETIMEDOUT, "Connection timed out."},
-    {WSAECONNREFUSED, "WSAECONNREFUSED", ECONNREFUSED, "Connection refused."},
-    {WSAELOOP, "WSAELOOP", ELOOP, "Too many levels of symbolic links."},
-    {WSAENAMETOOLONG, "WSAENAMETOOLONG", ENAMETOOLONG, "File name too long."},
-    {WSAEHOSTDOWN, "WSAEHOSTDOWN", EHOSTDOWN, "Host is down."},
-    {WSAEHOSTUNREACH, "WSAEHOSTUNREACH", EHOSTUNREACH, "No route to host."},
-    {WSAENOTEMPTY, "WSAENOTEMPTY", ENOTEMPTY, "Directory not empty"},
-    {WSANOTINITIALISED, "WSANOTINITIALISED", 0, ""},
-    {WSAHOST_NOT_FOUND, "WSAHOST_NOT_FOUND", 0, ""},
-    {WSATRY_AGAIN, "WSATRY_AGAIN", 0, ""},
-    {WSANO_RECOVERY, "WSANO_RECOVERY", 0, ""},
-    {WSANO_DATA, "WSANO_DATA", 0, ""},
+    ROW(WSAEINTR, EINTR, "Interrupted system call."),
+    ROW(WSAEBADF, EBADF, "Bad file number."),
+    ROW(WSAEACCES, EACCES, "Access denied."),
+    ROW(WSAEFAULT, EFAULT, "Bad address."),
+    ROW(WSAEINVAL, EINVAL, "Invalid argument."),
+    ROW(WSAEMFILE, EMFILE, "Too many open files."),
+    ROW(WSAEWOULDBLOCK, EWOULDBLOCK, "Operation would block. "),
+    ROW(WSAEINPROGRESS, EINPROGRESS, "Operation now in progress."),
+    ROW(WSAEALREADY, EALREADY, "Operation already in progress."),
+    ROW(WSAENOTSOCK, ENOTSOCK, "Socket operation on non-socket."),
+    ROW(WSAEDESTADDRREQ, EDESTADDRREQ, "Destination address required."),
+    ROW(WSAEMSGSIZE, EMSGSIZE, "Message too long."),
+    ROW(WSAEPROTOTYPE, EPROTOTYPE, "Protocol wrong type for socket."),
+    ROW(WSAENOPROTOOPT, ENOPROTOOPT, "Bad protocol option."),
+    ROW(WSAEPROTONOSUPPORT, EPROTONOSUPPORT, "Protocol not supported."),
+    ROW(WSAESOCKTNOSUPPORT, ESOCKTNOSUPPORT, "Socket type not supported."),
+    ROW(WSAEOPNOTSUPP, EOPNOTSUPP, "Operation not supported on socket."),
+    ROW(WSAEPFNOSUPPORT, EPFNOSUPPORT, "Protocol family not supported."),
+    ROW(WSAEAFNOSUPPORT, EAFNOSUPPORT, "Address family not supported by protocol family."),
+    ROW(WSAEADDRINUSE, EADDRINUSE, "Address already in use."),
+    ROW(WSAEADDRNOTAVAIL, EADDRNOTAVAIL, "Cannot assign requested address."),
+    ROW(WSAENETDOWN, ENETDOWN, "Network is down."),
+    ROW(WSAENETUNREACH, ENETUNREACH, "Network is unreachable."),
+    ROW(WSAENETRESET, ENETRESET, "Net dropped connection or reset."),
+    ROW(WSAECONNABORTED, ECONNABORTED, "Software caused connection abort."),
+    ROW(WSAECONNRESET, ECONNRESET, "Connection reset by peer."),
+    ROW(WSAENOBUFS, ENOBUFS, "No buffer space available."),
+    ROW(WSAEISCONN, EISCONN, "Socket is already connected."),
+    ROW(WSAENOTCONN, ENOTCONN, "Socket is not connected."),
+    ROW(WSAESHUTDOWN, ESHUTDOWN, "Cannot send or receive after socket is closed."),
+    ROW(WSAETOOMANYREFS, ETOOMANYREFS, "Too many references, cannot splice."),
+    ROW(WSAETIMEDOUT, ETIMEDOUT, "Connection timed out."),
+    ROW(WSAECONNREFUSED, ECONNREFUSED, "Connection refused."),
+    ROW(WSAELOOP, ELOOP, "Too many levels of symbolic links."),
+    ROW(WSAENAMETOOLONG, ENAMETOOLONG, "File name too long."),
+    ROW(WSAEHOSTDOWN, EHOSTDOWN, "Host is down."),
+    ROW(WSAEHOSTUNREACH, EHOSTUNREACH, "No route to host."),
+    ROW(WSAENOTEMPTY, ENOTEMPTY, "Directory not empty"),
+    ROW(WSANOTINITIALISED, 0, ""),
+    ROW(WSAHOST_NOT_FOUND, 0, ""),
+    ROW(WSATRY_AGAIN, 0, ""),
+    ROW(WSANO_RECOVERY, 0, ""),
+    ROW(WSANO_DATA, 0, ""),
 };
 
+#undef ROW
+
+#ifndef _WIN32
 // Native errors that have no row of their own but share the meaning of one:
 // - EAGAIN is EWOULDBLOCK's other name (the same number on Linux, not on every system).
 // - EPIPE is a send on a connection whose sending side is already closed (by our own
@@ -73,6 +85,7 @@ const struct {
     {EAGAIN, WSAEWOULDBLOCK}, {EPIPE, WSAESHUTDOWN}, {ENOMEM, WSAENOBUFS},
     {ENFILE, WSAEMFILE},      {EPERM, WSAEACCES},    {ENOTSUP, WSAEOPNOTSUPP},
 };
+#endif
 
 } // namespace
 
@@ -99,11 +112,13 @@ int32_t SocketErrorFromNative(int nativeError) {
             return row.Code;
         }
     }
+#ifndef _WIN32
     for (const auto& alias : kAliases) {
         if (alias.Native == nativeError) {
             return alias.Code;
         }
     }
+#endif
     return nativeError;
 }
 

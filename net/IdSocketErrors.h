@@ -9,6 +9,57 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// Winsock's headers define these same names as macros of the same values, which would turn
+// Id::WSAEINTR into Id::10004. They are taken in here, once, and the macros dropped, so that
+// the constants below work in any file, whichever header it includes first; a file that
+// includes this one uses Id::WSAEINTR and friends, never the bare macros.
+#include <winsock2.h>
+#undef WSAEINTR
+#undef WSAEBADF
+#undef WSAEACCES
+#undef WSAEFAULT
+#undef WSAEINVAL
+#undef WSAEMFILE
+#undef WSAEWOULDBLOCK
+#undef WSAEINPROGRESS
+#undef WSAEALREADY
+#undef WSAENOTSOCK
+#undef WSAEDESTADDRREQ
+#undef WSAEMSGSIZE
+#undef WSAEPROTOTYPE
+#undef WSAENOPROTOOPT
+#undef WSAEPROTONOSUPPORT
+#undef WSAESOCKTNOSUPPORT
+#undef WSAEOPNOTSUPP
+#undef WSAEPFNOSUPPORT
+#undef WSAEAFNOSUPPORT
+#undef WSAEADDRINUSE
+#undef WSAEADDRNOTAVAIL
+#undef WSAENETDOWN
+#undef WSAENETUNREACH
+#undef WSAENETRESET
+#undef WSAECONNABORTED
+#undef WSAECONNRESET
+#undef WSAENOBUFS
+#undef WSAEISCONN
+#undef WSAENOTCONN
+#undef WSAESHUTDOWN
+#undef WSAETOOMANYREFS
+#undef WSAETIMEDOUT
+#undef WSAECONNREFUSED
+#undef WSAELOOP
+#undef WSAENAMETOOLONG
+#undef WSAEHOSTDOWN
+#undef WSAEHOSTUNREACH
+#undef WSAENOTEMPTY
+#undef WSANOTINITIALISED
+#undef WSAHOST_NOT_FOUND
+#undef WSATRY_AGAIN
+#undef WSANO_RECOVERY
+#undef WSANO_DATA
+#endif
+
 namespace Id {
 
 inline constexpr int32_t WSAEINTR = 10004;

@@ -11,6 +11,8 @@ packages=(
     xvfb xauth x11-apps x11-utils imagemagick xdotool
     clang-format clang
     ngircd ii dante-server microsocks util-linux mount
+    # The Windows build of the core, and wine to run its suites.
+    g++-mingw-w64-x86-64 googletest wine wine64
 )
 
 missing=()

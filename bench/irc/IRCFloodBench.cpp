@@ -15,11 +15,13 @@
 #include "IdIRC.h"
 #include "IdIRCUsers.h"
 #include "IdMainThreadQueue.h"
-#include "IdSSLIOHandlerSocket.h"
 #include "IdStack.h"
 #include "LoopbackServer.h"
+#ifdef BRISAL_BENCH_TLS
+#include "IdSSLIOHandlerSocket.h"
 #include "TLSPeer.h"
 #include "TestCertificates.h"
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +34,12 @@
 #include <vector>
 
 namespace {
+
+#ifdef BRISAL_BENCH_TLS
+using TLSHandler = TIdSSLIOHandlerSocket;
+#else
+struct TLSHandler {}; // a build without the TLS handler (Windows): no TLS flood
+#endif
 
 using Clock = std::chrono::steady_clock;
 constexpr int kLines = 1000000;
@@ -117,11 +125,12 @@ struct Span {
 // handler is ATLS.
 Span Run(
     TIdIRC& AIrc, const std::string& AWire, const std::function<bool()>& ADone,
-    const std::function<void()>& AAtEnd = [] {}, TIdSSLIOHandlerSocket* ATLS = nullptr) {
+    const std::function<void()>& AAtEnd = [] {}, TLSHandler* ATLS = nullptr) {
     TIdMainThreadQueue& queue = TIdMainThreadQueue::Instance();
     queue.RegisterMainThread();
-    static const TestCertificates certificates;
     std::unique_ptr<LoopbackServer> server;
+#ifdef BRISAL_BENCH_TLS
+    static const TestCertificates certificates;
     std::unique_ptr<TLSPeer> tls;
     if (ATLS != nullptr) {
         tls = std::make_unique<TLSPeer>(certificates.Server, AWire);
@@ -129,7 +138,11 @@ Span Run(
         AIrc.SetIOHandler(ATLS);
         AIrc.SetHost("localhost");
         AIrc.SetPort(tls->Port());
-    } else {
+    } else
+#else
+    (void)ATLS;
+#endif
+    {
         server = std::make_unique<LoopbackServer>();
         AIrc.SetHost(LoopbackServer::Host());
         AIrc.SetPort(server->Port());
@@ -155,7 +168,7 @@ double ThreadSeconds(clockid_t AClock) {
 // thread and of the whole process (reader and loopback server included).
 double Component(const std::string& data, double& AWindowNs, double& AProcessNs,
                  bool ATLS = false) {
-    TIdSSLIOHandlerSocket handler; // outlives the component
+    TLSHandler handler; // outlives the component
     TIdIRC irc;
     long counted = 0;
     irc.OnRaw = [&counted](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
@@ -287,7 +300,9 @@ int main(int argc, char** argv) {
             component = std::max(component, Component(data, window, process));
             windowNs = std::min(windowNs, window);
             processNs = std::min(processNs, process);
+#ifdef BRISAL_BENCH_TLS
             tls = std::max(tls, Component(data, window, process, true));
+#endif
         }
         std::printf("floor (32 KiB recv + memchr + split at blanks)  : %12.0f lines/s\n", floor);
         std::printf("TIdIRC, OnRaw counting, hand-offs drained       : %12.0f lines/s\n",
@@ -297,9 +312,13 @@ int main(int argc, char** argv) {
                     component / floor);
         std::printf("CPU a line: window's thread %.0f ns, whole process %.0f ns\n", windowNs,
                     processNs);
+#ifdef BRISAL_BENCH_TLS
         std::printf("TIdIRC over TLS, same flood                     : %12.0f lines/s  (%.2f of "
                     "plain; target >= 0.50)\n",
                     tls, tls / component);
+#else
+        (void)tls;
+#endif
     }
     if (only != "lookup" && only != "flood") {
         const std::string data = MakeLines();

@@ -9,8 +9,6 @@
 #include "RawSocket.h"
 
 #include <stdexcept>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,7 +21,7 @@ static const std::string kFour = "A 1\r\nB 2\r\nC 3\r\nD 4\r\n";
 TEST_F(IRCConnection, RegistrationSendsPassNickUserInOrderOrFailsAsItShould) {
     ProbeStackScope probe; // each row says what this machine's own name resolves to
     const auto shut = [](TIdIRC& c) {
-        ::shutdown(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle(), SHUT_WR);
+        RawNet::ShutdownWrite(static_cast<TIdIOHandlerSocket*>(c.IOHandler())->Binding()->Handle());
     };
     const auto fail = [](TIdIRC&) { throw std::runtime_error("failed"); };
     const TIdStrings none, two{"192.0.2.7", "192.0.2.8"};
@@ -132,8 +130,13 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
         {"a handler's exception on the last line, the server quiet after it", "A 1\r\nB 2\r\n", 0,
          "A 1|B 2|", "handler failed"},
     };
+    std::string notRun; // the rows this platform cannot show
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
+        if (c.endedWith.find("reset") != std::string::npos && RawNet::UnderWine()) {
+            notRun += std::string("\n  ") + c.why;
+            continue;
+        }
         LoopbackServer peer;
         irc = Aimed(peer);
         irc->OnRaw = [&](TIdIRC*, TIdIRCUser*, const std::string&, const std::string&, bool&) {
@@ -160,6 +163,10 @@ TEST_F(IRCConnection, LinesArriveInOrderUntilTheReadingEnds) {
         EXPECT_EQ(irc->State(), csConnected);
         TestSupport::Watchdog watchdog("Disconnect after the reader ended");
         irc->Disconnect(true);
+    }
+    if (!notRun.empty()) {
+        GTEST_SKIP() << "the other rows ran; not these, as " << RawNet::kWineResetReadsAsEnd << ":"
+                     << notRun;
     }
 }
 
@@ -250,10 +257,7 @@ TEST_F(IRCConnection, DestroyingWhereverTheReaderIs) {
             // its end).
             ASSERT_TRUE(peer.Send("A 1").WaitScriptDone());
             const int fd = static_cast<TIdIOHandlerSocket*>(irc->IOHandler())->Binding()->Handle();
-            ASSERT_TRUE(TestSupport::WaitUntil([fd] {
-                int pending = -1;
-                return ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
-            }));
+            ASSERT_TRUE(TestSupport::WaitUntil([fd] { return RawNet::Pending(fd) == 0; }));
             irc->OnDisconnect = [](TIdComponent*) { throw std::runtime_error("handler failed"); };
         } else {
             ASSERT_TRUE(peer.Send(kFour).Close().WaitScriptDone());

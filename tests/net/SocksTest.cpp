@@ -145,9 +145,14 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
         // clang-format on
     };
     std::unique_ptr<Proxy> real;
+    std::string withoutProxy; // the rows that need a real proxy where none can be started
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         const bool scripted = c.peer == kScripted;
+        if (!scripted && ChildProcess::Unavailable) {
+            withoutProxy += std::string("\n  ") + c.why;
+            continue;
+        }
         if (!scripted && (!real || real->Peer != c.peer)) {
             real.reset(); // one at a time
             real = std::make_unique<Proxy>(c.peer);
@@ -195,4 +200,8 @@ TEST(Socks, EachVersionAndMethodConnectsAndEachFaultIsReported) {
     TIdSocksInfo settings; // settings that live elsewhere forget a handler that goes first
     std::make_unique<TIdIOHandlerSocket>()->SetSocksInfo(&settings);
     EXPECT_EQ(settings.IOHandler(), nullptr);
+    if (!withoutProxy.empty()) {
+        GTEST_SKIP() << "the scripted rows ran; these need dante or microsocks: "
+                     << ChildProcess::Unavailable << withoutProxy;
+    }
 }

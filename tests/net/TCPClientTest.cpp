@@ -78,7 +78,7 @@ TEST(TCPClient, RefusedThenClosedThenNextConnection) {
 // with its own error.
 TEST(TCPClient, AListenerThatNeverAcceptsEndsTheConnectAtItsTimeOut) {
     RawSocket listener = RawSocket::Bound(0);
-    ASSERT_EQ(::listen(listener.Fd(), 0), 0);
+    ASSERT_EQ(RawNet::Listen(listener.Fd(), 0), 0);
     RawSocket queued = RawSocket::Connected(listener.LocalPort()); // the queue's only place
     TIdTCPClient client;
     client.SetHost(LoopbackServer::Host());
@@ -90,6 +90,9 @@ TEST(TCPClient, AListenerThatNeverAcceptsEndsTheConnectAtItsTimeOut) {
 // The peer address is asked for right after the connect, when a server that resets at once
 // may be gone already (PeerGone): the connect still succeeds, and the read reports the reset.
 TEST(TCPClientPeerClose, AResetBeforeThePeerAddressIsReadGivesTheMappedSocketError) {
+    if (RawNet::UnderWine()) {
+        GTEST_SKIP() << RawNet::kWineResetReadsAsEnd;
+    }
     ProbeStackScope probe;
     LoopbackServer server;
     TIdTCPClient client;

@@ -2,13 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -22,8 +16,9 @@ int MSecLeft(Clock::time_point AUntil) {
 
 } // namespace
 
-LoopbackServer::LoopbackServer() : FListener(RawSocket::Listener()), FPort(FListener.LocalPort()) {
-    if (!FListener.Valid() || pipe2(FWake, O_CLOEXEC | O_NONBLOCK) < 0) {
+LoopbackServer::LoopbackServer()
+    : FListener(RawSocket::Listener()), FWake(RawSocket::Pair()), FPort(FListener.LocalPort()) {
+    if (!FListener.Valid() || !FWake.first.Valid()) {
         throw std::runtime_error(std::string("loopback server: ") + std::strerror(errno));
     }
     FThread = std::thread([this] { Run(); });
@@ -33,8 +28,6 @@ LoopbackServer::~LoopbackServer() {
     FStop = true;
     Wake();
     FThread.join();
-    close(FWake[0]);
-    close(FWake[1]);
 }
 
 LoopbackServer& LoopbackServer::Queue(Action AAction) {
@@ -48,7 +41,7 @@ LoopbackServer& LoopbackServer::Queue(Action AAction) {
 
 void LoopbackServer::Wake() {
     char byte = 1;
-    [[maybe_unused]] ssize_t full = write(FWake[1], &byte, 1); // a full pipe wakes all the same
+    RawNet::Send(FWake.second.Fd(), &byte, 1); // a full line wakes all the same
 }
 
 bool LoopbackServer::WaitUntil(Millis ATimeout, const std::function<bool()>& ADone) {
@@ -79,24 +72,25 @@ void LoopbackServer::Run() {
 // (AWrite) room to send, and takes in what arrived.
 void LoopbackServer::Pump(int AMSec, bool AWrite) {
     const bool reading = FClient.Valid() && !FClientClosed;
-    pollfd fds[] = {{FWake[0], POLLIN, 0},
-                    {FListener.Fd(), POLLIN, 0},
-                    {reading || AWrite ? FClient.Fd() : -1,
-                     short((reading ? POLLIN : 0) | (AWrite ? POLLOUT : 0)), 0}};
-    poll(fds, 3, AMSec);
+    RawNet::PollFd fds[] = {{FWake.first.Fd(), RawNet::kIn},
+                            {FListener.Fd(), RawNet::kIn},
+                            {reading || AWrite ? FClient.Fd() : -1,
+                             short((reading ? RawNet::kIn : 0) | (AWrite ? RawNet::kOut : 0))}};
+    RawNet::Poll(fds, 3, AMSec);
     char block[65536];
-    while (read(FWake[0], block, sizeof block) > 0) {
+    while (RawNet::Recv(FWake.first.Fd(), block, sizeof block) > 0) {
     }
-    if (fds[1].revents & POLLIN) {
-        RawSocket accepted(accept4(FListener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        int one = 1; // each scripted piece leaves at once, not after the previous one's ACK
-        setsockopt(accepted.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (fds[1].Found) {
+        RawSocket accepted = FListener.Accept(0);
+        RawNet::SetNonBlocking(accepted.Fd());
+        // Each scripted piece leaves at once, not after the previous one's ACK.
+        RawNet::SetNoDelay(accepted.Fd());
         (FAccepted ? FLater.emplace_back() : FClient) = std::move(accepted);
         FAccepted = FClient.Valid();
     }
-    while (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-        const ssize_t n = recv(FClient.Fd(), block, sizeof block, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+    while (reading && (fds[2].Found & RawNet::kIn)) {
+        const int n = RawNet::Recv(FClient.Fd(), block, sizeof block);
+        if (n < 0 && RawNet::WouldBlock()) {
             break;
         }
         std::lock_guard lock(FLock);
@@ -121,8 +115,8 @@ bool LoopbackServer::Perform(const Action& AAction) {
             const size_t piece = AAction.Chunk == 0 ? AAction.Bytes.size() : AAction.Chunk;
             const size_t end = std::min(AAction.Bytes.size(), at + piece);
             while (at < end && !FStop) {
-                const ssize_t n = send(fd, AAction.Bytes.data() + at, end - at, MSG_NOSIGNAL);
-                if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                const int n = RawNet::Send(fd, AAction.Bytes.data() + at, end - at);
+                if (n < 0 && !RawNet::WouldBlock()) {
                     return false;
                 }
                 n > 0 ? void(at += size_t(n)) : Pump(-1, true);
@@ -146,11 +140,10 @@ bool LoopbackServer::Perform(const Action& AAction) {
         }
         return false;
     case kClose:
-        shutdown(fd, SHUT_WR);
+        RawNet::ShutdownWrite(fd);
         return true;
     case kReset: {
-        const linger abortive{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        RawNet::SetAbortiveClose(fd);
         FClient.Close();
         return true;
     }

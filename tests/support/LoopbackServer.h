@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class LoopbackServer {
@@ -79,7 +80,7 @@ private:
     RawSocket FListener;
     RawSocket FClient;
     std::vector<RawSocket> FLater;
-    int FWake[2] = {-1, -1};
+    std::pair<RawSocket, RawSocket> FWake; // read end, write end
     int FPort = 0;
     bool FAccepted = false;  // only the server's thread touches the fields up to here
     size_t FMatchedUpTo = 0; // where the next WaitFor searches from

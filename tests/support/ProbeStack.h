@@ -5,8 +5,14 @@
 
 #include "IdComponent.h"
 #include "IdSocketErrors.h"
-#include "IdStackPosix.h"
 #include "Waiting.h"
+#ifdef _WIN32
+#include "IdStackWindows.h"
+using TIdPlatformStack = TIdStackWindows;
+#else
+#include "IdStackPosix.h"
+using TIdPlatformStack = TIdStackPosix;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -14,13 +20,13 @@
 #include <optional>
 #include <string>
 
-class ProbeStack : public TIdStackPosix {
+class ProbeStack : public TIdPlatformStack {
 public:
     static ProbeStack* Active() { return dynamic_cast<ProbeStack*>(ActiveStack()); }
 
     void PopulateLocalAddresses() override {
         if (!OwnNameAddresses) {
-            TIdStackPosix::PopulateLocalAddresses();
+            TIdPlatformStack::PopulateLocalAddresses();
             return;
         }
         FLocalAddresses = *OwnNameAddresses;
@@ -31,7 +37,7 @@ public:
     int32_t Recv(TIdStackSocketHandle ASocket, void* ABuffer, int32_t ALength,
                  int32_t AFlags) override {
         const bool held = RecvGate.Enter();
-        const int32_t result = TIdStackPosix::Recv(ASocket, ABuffer, ALength, AFlags);
+        const int32_t result = TIdPlatformStack::Recv(ASocket, ABuffer, ALength, AFlags);
         RecvGate.Leave(held); // a failure's code is kept per thread: still there after
         return result;
     }
@@ -40,7 +46,7 @@ public:
         if (PeerGone) {
             RaiseSocketError(Id::WSAENOTCONN);
         }
-        TIdStackPosix::PeerName(ASocket, VFamily, VIP, VPort);
+        TIdPlatformStack::PeerName(ASocket, VFamily, VIP, VPort);
     }
 
     // What the lookup of this machine's own name finds instead of asking the resolver: these

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 void TLSPeer::Run() {

@@ -7,17 +7,35 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 class TempDir {
 public:
     TempDir() {
+#ifdef _WIN32
+        // No mkdtemp here: a name is drawn until one is new (create_directory fails on a
+        // name that exists, so two programs never share one).
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && FPath.empty(); ++attempt) {
+            const auto path =
+                std::filesystem::temp_directory_path() / ("brisal-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(path, error)) {
+                FPath = path;
+            }
+        }
+        if (FPath.empty()) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "brisal-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             throw std::runtime_error("cannot create a temporary directory");
         }
         FPath = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code ignored;
@@ -29,7 +47,9 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return FPath; }
+    const std::filesystem::path& Path() const {
+        return FPath;
+    }
     void ChangeInto() {
         FPrevious = std::filesystem::current_path();
         std::filesystem::current_path(FPath);
