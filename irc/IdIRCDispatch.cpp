@@ -10,6 +10,7 @@
 #include "IdIRC.h"
 
 #include "IdIRCCTCP.h"
+#include "IdIRCSameBytes.h"
 
 #include <charconv>
 
@@ -72,7 +73,7 @@ int TIdIRC::CommandIndex() const {
     const auto& commands = TIdIRCCommandTable::Commands;
     const std::string_view command = FLine.CommandView();
     for (size_t i = 0; i < std::size(commands); ++i) {
-        if (commands[i].Name == command) {
+        if (SameBytes(commands[i].Name, command)) {
             return int(i);
         }
     }

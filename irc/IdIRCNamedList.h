@@ -12,6 +12,7 @@
 
 #include "IdIRCCaseFold.h"
 #include "IdIRCNameIndex.h"
+#include "IdIRCSameBytes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,7 @@ public:
         // The same name as the last lookup (a flood from one sender, a run of replies about
         // one nick) reuses its folded form and hash: comparing the name costs less than
         // folding and hashing it again.
-        if (name != FScratchName) {
+        if (!SameBytes(name, FScratchName)) {
             FScratchName.assign(name);
             IRCFoldName(name, FScratchKey);
             FScratchHash = TIdIRCNameIndex::Hash(FScratchKey);

@@ -49,6 +49,14 @@ TEST(TokenizeIRCLine, FillsSenderCommandContentAndEverySlot) {
          "||CMD|" + w29 + " =" + slots("p28 p29")},
         {"a short line after a long one leaves every higher slot empty", "PING :12345",
          "||PING|:12345 = ,PING,12345"},
+        {"letters beyond ASCII are no separators, also in words long enough to be searched "
+         "eight bytes at a time",
+         ":Zo\xC3\xAB\xC3\xAB!us\xC3\xA9r@h\xC3\xB4te PRIVMSG #caf\xC3\xA9s-th\xC3\xA9 "
+         ":\xC3\xA9t\xC3\xA9",
+         "Zo\xC3\xAB\xC3\xAB|us\xC3\xA9r@h\xC3\xB4te|PRIVMSG|#caf\xC3\xA9s-th\xC3\xA9 "
+         ":\xC3\xA9t\xC3\xA9 = "
+         "Zo\xC3\xAB\xC3\xAB!us\xC3\xA9r@h\xC3\xB4te,PRIVMSG,#caf\xC3\xA9s-th\xC3\xA9,"
+         "\xC3\xA9t\xC3\xA9"},
         {"a server prefix has no '!': the whole prefix is the address", ":server 001 me :Hi",
          "|server|001|me :Hi = server,001,me,Hi"},
         {"two blanks in a row give an empty parameter", "MODE #c  +o x",

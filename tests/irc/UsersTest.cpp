@@ -23,6 +23,10 @@ TEST(IRCFoldName, ComparisonAndLookupAgree) {
         {"UTF-8 capital Y diaeresis folds to U+00FF", "\xC5\xB8", "\xC3\xBF", true},
         {"UTF-8 Cyrillic KA and NJE differ where a byte-wise fold would merge them", "\xD0\x9A",
          "\xD0\x8A", false},
+        {"names that differ in their last byte only (compared in words of 8)", "player001",
+         "player002", false},
+        {"names that differ in their last byte only (compared in words of 4)", "alice1", "alice2",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
