@@ -1,6 +1,7 @@
 #include "IdIRCNameIndex.h"
 
 #include "IdIRCNamedList.h"
+#include "IdIRCSameBytes.h"
 
 #include <functional>
 
@@ -14,7 +15,7 @@ size_t TIdIRCNameIndex::Find(std::string_view folded, size_t hash) const {
     }
     const size_t mask = FSlots.size() - 1;
     for (size_t i = hash & mask; FSlots[i].Head != nullptr; i = (i + 1) & mask) {
-        if (FSlots[i].Hash == hash && FSlots[i].Head->FFoldedName == folded) {
+        if (FSlots[i].Hash == hash && SameBytes(FSlots[i].Head->FFoldedName, folded)) {
             return i;
         }
     }

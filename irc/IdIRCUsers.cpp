@@ -1,5 +1,7 @@
 #include "IdIRCUsers.h"
 
+#include "IdIRCSameBytes.h"
+
 TIdIRCUser::TIdIRCUser(TIdIRCUsers* AOwner, std::string_view ANick, std::string_view AAddress)
     : FOwner(AOwner), FClient(AOwner->Client()), FNick(ANick), FAddress(AAddress) {}
 
@@ -18,7 +20,7 @@ void TIdIRCUser::SetNick(const std::string& AValue) {
 TIdIRCUser* TIdIRCUsers::Add(std::string_view ANick, std::string_view AAddress) {
     if (TIdIRCUser* user = FItems.Find(ANick)) {
         ++user->FCount;
-        if (!AAddress.empty() && AAddress != user->FAddress) {
+        if (!AAddress.empty() && !SameBytes(AAddress, user->FAddress)) {
             user->FAddress = AAddress;
         }
         return user;
