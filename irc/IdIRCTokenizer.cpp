@@ -11,7 +11,8 @@ using TSpan = TIdIRCLineSplit::TSpan;
 // The first ch in [from, end), or end. Eight bytes at a time while eight remain, then byte by
 // byte: the words of a line are short, and for them a call of the library's vectorised
 // search costs more than the search itself. This runs for every line of a flood.
-uint32_t Find(const char* line, uint32_t from, uint32_t end, char ch) {
+[[gnu::always_inline]] inline uint32_t Find(const char* line, uint32_t from, uint32_t end,
+                                            char ch) {
     static_assert(std::endian::native == std::endian::little, "the first byte is the lowest");
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kHighs = 0x8080808080808080ull;
@@ -40,9 +41,15 @@ uint32_t CutEnd(uint32_t from, uint32_t end) {
 // Sized and then filled rather than assigned: within the kept capacity (a field of a flood's
 // lines is mostly as long as the last one) that is a length check and a copy, without
 // assign's handling of a source inside the string itself, which showed in a flood.
+[[gnu::noinline]] void Resize(std::string& out, size_t length) {
+    out.resize(length);
+}
+
 void Put(std::string& out, std::string_view line, TSpan span) {
     const size_t length = span.End - span.Begin;
-    out.resize(length);
+    if (out.size() != length) {
+        Resize(out, length); // kept out of line, so that the usual case inlines
+    }
     std::memcpy(out.data(), line.data() + span.Begin, length);
 }
 
