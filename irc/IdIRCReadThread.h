@@ -42,7 +42,7 @@ class TIdIRCReadThread;
 // Each batch has cache lines of its own: the reader counts lines into one batch while the
 // window's thread works through the other. Side by side, the two batches shared a line, and
 // each line of a flood bounced it between the cores twice; that cost the window's thread
-// more than a third of its time.
+// about a third of its time.
 struct alignas(64) TIdIRCReadBatch {
     std::vector<std::string> Lines;
     std::vector<TIdIRCLineSplit> Splits; // of each line in Lines

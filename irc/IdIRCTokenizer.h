@@ -68,9 +68,9 @@ public:
     // The same, without a copy: for a look that keeps nothing.
     std::string_view TokenView(size_t ASlot) const;
     // The sender and the command read from the line rather than from their copies above: for
-    // the comparisons made on every line. The library's comparison reads a string in one wide
-    // load, which cannot take bytes from the small stores that have just made the copy and so
-    // waits for them: in a flood that wait was the costliest step of a line's handling.
+    // the comparisons made on every line. A comparison reads a string in wide loads, which
+    // cannot take bytes from the small stores that have just made the copy and so wait for
+    // them: in a flood that wait was the costliest step of a line's handling.
     std::string_view SenderNickView() const;
     std::string_view SenderAddressView() const;
     std::string_view CommandView() const;
