@@ -158,3 +158,32 @@ int StackUsers() {
     std::lock_guard lock(gStackLock);
     return gStackUsers;
 }
+
+TIdStackSocketHandle TIdSocketListFixed::Items(int32_t AIndex) const {
+    if (AIndex < 0 || AIndex >= FCount) {
+        throw EIdStackSetSizeExceeded();
+    }
+    return FSockets[static_cast<size_t>(AIndex)];
+}
+
+void TIdSocketListFixed::Add(TIdStackSocketHandle AHandle) {
+    if (FCount >= Id_FD_SETSIZE) {
+        throw EIdStackSetSizeExceeded();
+    }
+    FSockets[static_cast<size_t>(FCount++)] = AHandle;
+}
+
+void TIdSocketListFixed::Remove(TIdStackSocketHandle AHandle) {
+    for (int32_t i = 0; i < FCount; ++i) {
+        if (FSockets[static_cast<size_t>(i)] == AHandle) {
+            FSockets[static_cast<size_t>(i)] = FSockets[static_cast<size_t>(FCount - 1)];
+            FSockets[static_cast<size_t>(FCount - 1)] = 0;
+            --FCount;
+            return;
+        }
+    }
+}
+
+int32_t TIdSocketListFixed::Count() const {
+    return FCount;
+}

@@ -133,12 +133,27 @@ public:
     virtual void Remove(TIdStackSocketHandle AHandle) = 0;
     virtual int32_t Count() const = 0;
 
-    // The platform's implementation (TIdSocketListPosix), defined by the platform's stack file.
+    // The platform's implementation (TIdSocketListPosix, TIdSocketListWindows), defined by
+    // the platform's stack file.
     static std::unique_ptr<TIdSocketList> CreateSocketList();
 };
 
 // The most handles a select set (and so a Select list or a socket list) holds.
 inline constexpr int32_t Id_FD_SETSIZE = 64;
+
+// The fixed 64-handle socket list: a count and the handles, the layout of Winsock's select
+// set. The same on every platform; each platform's list is this one under its own name.
+class TIdSocketListFixed : public TIdSocketList {
+public:
+    TIdStackSocketHandle Items(int32_t AIndex) const override;
+    void Add(TIdStackSocketHandle AHandle) override;
+    void Remove(TIdStackSocketHandle AHandle) override;
+    int32_t Count() const override;
+
+private:
+    int32_t FCount = 0;
+    std::array<TIdStackSocketHandle, Id_FD_SETSIZE> FSockets{};
+};
 
 // The stack's lifetime. The process's one stack, ActiveStack, exists while it has users
 // (every TIdComponent is one): the first AcquireStack creates it with StackClass, the last

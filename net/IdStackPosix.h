@@ -10,8 +10,6 @@
 
 #include "IdStack.h"
 
-#include <array>
-
 class TIdStackPosix : public TIdStack {
 public:
     TIdStackPosix();
@@ -62,15 +60,5 @@ public:
                        void* AOptVal, int32_t& VOptLen) override;
 };
 
-// The fixed 64-handle socket list: a count and the handles, like the platform's select set.
-class TIdSocketListPosix : public TIdSocketList {
-public:
-    TIdStackSocketHandle Items(int32_t AIndex) const override;
-    void Add(TIdStackSocketHandle AHandle) override;
-    void Remove(TIdStackSocketHandle AHandle) override;
-    int32_t Count() const override;
-
-private:
-    int32_t FCount = 0;
-    std::array<TIdStackSocketHandle, Id_FD_SETSIZE> FSockets{};
-};
+// The fixed 64-handle socket list, as on every platform.
+class TIdSocketListPosix final : public TIdSocketListFixed {};

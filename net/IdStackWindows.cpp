@@ -711,34 +711,3 @@ int32_t TIdStackWindows::Select(TIdSocketHandles* AReadList, TIdSocketHandles* A
     }
     return count;
 }
-
-// ---- The socket list
-
-TIdStackSocketHandle TIdSocketListWindows::Items(int32_t AIndex) const {
-    if (AIndex < 0 || AIndex >= FCount) {
-        throw EIdStackSetSizeExceeded();
-    }
-    return FSockets[static_cast<size_t>(AIndex)];
-}
-
-void TIdSocketListWindows::Add(TIdStackSocketHandle AHandle) {
-    if (FCount >= Id_FD_SETSIZE) {
-        throw EIdStackSetSizeExceeded();
-    }
-    FSockets[static_cast<size_t>(FCount++)] = AHandle;
-}
-
-void TIdSocketListWindows::Remove(TIdStackSocketHandle AHandle) {
-    for (int32_t i = 0; i < FCount; ++i) {
-        if (FSockets[static_cast<size_t>(i)] == AHandle) {
-            FSockets[static_cast<size_t>(i)] = FSockets[static_cast<size_t>(FCount - 1)];
-            FSockets[static_cast<size_t>(FCount - 1)] = 0;
-            --FCount;
-            return;
-        }
-    }
-}
-
-int32_t TIdSocketListWindows::Count() const {
-    return FCount;
-}

@@ -242,15 +242,5 @@ public:
                        void* AOptVal, int32_t& VOptLen) override;
 };
 
-// The fixed 64-handle socket list: a count and the handles, the layout of Winsock's select set.
-class TIdSocketListWindows : public TIdSocketList {
-public:
-    TIdStackSocketHandle Items(int32_t AIndex) const override;
-    void Add(TIdStackSocketHandle AHandle) override;
-    void Remove(TIdStackSocketHandle AHandle) override;
-    int32_t Count() const override;
-
-private:
-    int32_t FCount = 0;
-    std::array<TIdStackSocketHandle, Id_FD_SETSIZE> FSockets{};
-};
+// The fixed 64-handle socket list, as on every platform.
+class TIdSocketListWindows final : public TIdSocketListFixed {};

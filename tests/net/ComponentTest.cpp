@@ -243,6 +243,35 @@ protected:
 
 } // namespace
 
+// Add fills 64 places and refuses the 65th; Items refuses -1 and Count; Remove moves the last
+// handle into the freed place, clears it, and ignores an absent handle.
+TEST(SocketList, BoundsAndRemoveByMovingTheLast) {
+    const auto list = TIdSocketList::CreateSocketList();
+    for (int32_t i = 0; i < Id_FD_SETSIZE; ++i) {
+        list->Add(100 + i);
+    }
+    EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Add(999); }), "Set Size Exceeded.");
+    EXPECT_EQ(list->Count(), Id_FD_SETSIZE);
+    const struct {
+        const char* why;
+        int32_t index;
+    } bad[] = {{"below zero", -1}, {"at Count", Id_FD_SETSIZE}};
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Items(c.index); }),
+                  "Set Size Exceeded.");
+    }
+    list->Remove(101);  // the last (163) takes its place
+    list->Remove(4242); // absent: nothing changes
+    EXPECT_EQ(list->Count(), Id_FD_SETSIZE - 1);
+    EXPECT_EQ(list->Items(0), 100);
+    EXPECT_EQ(list->Items(1), 100 + Id_FD_SETSIZE - 1);
+    EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Items(Id_FD_SETSIZE - 1); }),
+              "Set Size Exceeded.");
+    list->Add(7); // the freed last place takes a new handle again
+    EXPECT_EQ(list->Items(Id_FD_SETSIZE - 1), 7);
+}
+
 // Localhost in any case never reaches the resolver. A temporary resolver failure must not read
 // as "not found". The lookup of this machine's own name raises alike: the IRC registration
 // falls back on the socket's address only then.

@@ -123,36 +123,6 @@ TEST_F(StackWindowsTest, ProcessLibraryIsStartedAndBindsByName) {
     EXPECT_EQ(Stack.NToHL(0x01020304u), 0x04030201u);
 }
 
-// Add fills 64 places and refuses the 65th; Items refuses -1 and Count; Remove moves the last
-// handle into the freed place, clears it, and ignores an absent handle.
-TEST(SocketListWindows, BoundsAndRemoveByMovingTheLast) {
-    const auto list = TIdSocketList::CreateSocketList();
-    ASSERT_NE(dynamic_cast<TIdSocketListWindows*>(list.get()), nullptr);
-    for (int32_t i = 0; i < Id_FD_SETSIZE; ++i) {
-        list->Add(100 + i);
-    }
-    EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Add(999); }), "Set Size Exceeded.");
-    EXPECT_EQ(list->Count(), Id_FD_SETSIZE);
-    const struct {
-        const char* why;
-        int32_t index;
-    } bad[] = {{"below zero", -1}, {"at Count", Id_FD_SETSIZE}};
-    for (const auto& c : bad) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Items(c.index); }),
-                  "Set Size Exceeded.");
-    }
-    list->Remove(101);  // the last (163) takes its place
-    list->Remove(4242); // absent: nothing changes
-    EXPECT_EQ(list->Count(), Id_FD_SETSIZE - 1);
-    EXPECT_EQ(list->Items(0), 100);
-    EXPECT_EQ(list->Items(1), 100 + Id_FD_SETSIZE - 1);
-    EXPECT_EQ(Raised<EIdStackSetSizeExceeded>([&] { list->Items(Id_FD_SETSIZE - 1); }),
-              "Set Size Exceeded.");
-    list->Add(7); // the freed last place takes a new handle again
-    EXPECT_EQ(list->Items(Id_FD_SETSIZE - 1), 7);
-}
-
 // 64 handles in a list are waited on (repeats count once); 65 are refused before any wait.
 // The lists come back holding the ready handles in set order; a time-out empties them.
 TEST_F(StackWindowsTest, SelectTakesSixtyFourHandlesAndReturnsTheReadyOnes) {
